@@ -15,8 +15,9 @@ HRESULT SafeArrayGetLBound(SAFEARRAY* sa, UINT dim, LONG* bound);
 HRESULT SafeArrayGetUBound(SAFEARRAY* sa, UINT dim, LONG* bound);
 // Changes the last dimension; contents up to the new size are kept, new elements are zero.
 HRESULT SafeArrayRedim(SAFEARRAY* sa, SAFEARRAYBOUND* newBound);
-// Index out of range: DISP_E_BADINDEX, nothing touched. Put copies texts, variants and
-// adds references; Get hands out copies the caller owns.
+// Index out of range: DISP_E_BADINDEX, nothing touched. Put takes texts and interfaces as
+// the pointer itself and variants by address, and stores copies (interfaces get a
+// reference); Get writes a copy that the caller owns to the address given.
 HRESULT SafeArrayGetElement(SAFEARRAY* sa, LONG* indices, void* value);
 HRESULT SafeArrayPutElement(SAFEARRAY* sa, LONG* indices, void* value);
 HRESULT SafeArrayPtrOfIndex(SAFEARRAY* sa, LONG* indices, void** element);

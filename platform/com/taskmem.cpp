@@ -1,0 +1,7 @@
+#include <cstdlib>
+
+#include "com/unknown.h"
+
+void* CoTaskMemAlloc(size_t size) { return std::malloc(size ? size : 1); }
+void* CoTaskMemRealloc(void* p, size_t size) { return std::realloc(p, size ? size : 1); }
+void CoTaskMemFree(void* p) { std::free(p); }
