@@ -22,6 +22,9 @@ std::string ValueLabel(std::u16string_view name, const Key& key) {
 // Splits "A\B\C" (one trailing '\' allowed) into its parts.
 LONG SplitSubKey(std::u16string_view subKey, std::vector<std::u16string_view>* parts,
                  std::u16string_view* trimmed) {
+  if (!subKey.empty() && subKey.front() == u'\\')
+    return Fail(ERROR_INVALID_PARAMETER,
+                Describe("bad key name '" + Utf16ToUtf8(subKey) + "': it starts with '\\'"));
   if (!subKey.empty() && subKey.back() == u'\\') subKey.remove_suffix(1);
   *trimmed = subKey;
   parts->clear();

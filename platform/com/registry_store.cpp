@@ -1,6 +1,7 @@
 #include "com/registry_store.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -52,10 +53,20 @@ struct State {
   std::unordered_map<const char*, sqlite3_stmt*> statements;
   // Connections inherited over fork(): the parent's, never to be used or closed here.
   std::vector<sqlite3*> inherited;
+  // The file such a connection was open on. SQLite keeps per-process lock state for each
+  // open file, and the copy inherited from the parent is wrong here, so this process must
+  // not open that file again.
+  std::string inheritedPath;
 };
 
+void PrepareFork();
+
 State& S() {
-  static State* state = new State;  // never destroyed: in use until the very end
+  static State* state = [] {
+    auto* created = new State;  // never destroyed: in use until the very end
+    pthread_atfork(PrepareFork, nullptr, nullptr);
+    return created;
+  }();
   return *state;
 }
 
@@ -72,10 +83,20 @@ void CloseDb() {
 void ForgetInherited() {
   State& s = S();
   s.inherited.push_back(s.db);
+  s.inheritedPath = s.path;
   s.db = nullptr;
   s.statements.clear();
   s.depth = 0;
   s.doomed = false;
+}
+
+// A child of fork() can only open the registry afresh if no connection was open when it was
+// made; so close an idle one first (never one inside a transaction or another call).
+void PrepareFork() {
+  State& s = S();
+  if (!s.mutex.try_lock()) return;
+  if (s.db && s.depth == 0 && s.pid == getpid()) CloseDb();
+  s.mutex.unlock();
 }
 
 struct CloseAtExit {
@@ -319,6 +340,9 @@ LONG Connect() {
   if (s.db && wanted == s.path) return ERROR_SUCCESS;
   CloseDb();
   s.path = std::move(wanted);
+  if (!s.inheritedPath.empty() && s.path == s.inheritedPath)
+    return Fail(ERROR_CANTOPEN, Describe("cannot open: this process was forked while its parent "
+                                         "was inside a registry call or transaction"));
   return Open();
 }
 
