@@ -8,6 +8,7 @@ namespace sim {
 void Canvas::FillRect(int x, int y, int w, int h, std::uint8_t c) {
   int x0 = std::max(x, 0), y0 = std::max(y, 0);
   int x1 = std::min(x + w, width), y1 = std::min(y + h, height);
+  if (x1 <= x0) return;
   for (int yy = y0; yy < y1; ++yy) {
     std::fill(pixels.begin() + yy * width + x0, pixels.begin() + yy * width + x1, c);
   }

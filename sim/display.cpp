@@ -64,15 +64,18 @@ Canvas RenderDisplay(int width, int height, const std::string& model) {
   Canvas c(width, height, kBackground);
   const int s = std::max(1, height / 400);
   const int line = 10 * s;
-  const int bar = 2 * line + 4 * s;
+  // Small displays have no room for text: grid and traces fill them.
+  const bool annotate = width >= 240 && height >= 160;
+  const int bar = annotate ? 2 * line + 4 * s : 0;
+  const int margin = annotate ? 6 * s : 1;
 
   c.FillRect(0, 0, width, bar, kBarBackground);
   c.FillRect(0, height - bar, width, bar, kBarBackground);
 
-  const int left = 8 * s + TextWidth("-80", s);
-  const int top = bar + 6 * s;
-  const int right = width - 8 * s;
-  const int bottom = height - bar - 6 * s;
+  const int left = annotate ? 8 * s + TextWidth("-80", s) : margin;
+  const int top = bar + margin;
+  const int right = width - (annotate ? 8 * s : margin);
+  const int bottom = height - bar - margin;
   const int gw = right - left;
   const int gh = bottom - top;
   if (gw < 2 * kDivX || gh < 2 * kDivY) return c;  // too small for more than the bars
@@ -86,7 +89,7 @@ Canvas RenderDisplay(int width, int height, const std::string& model) {
     c.Line(left, y, right, y, kGrid, i == 0 || i == kDivY ? 0 : 2);
     char label[8];
     std::snprintf(label, sizeof label, "%d", -10 * i);
-    DrawText(c, left - 2 * s - TextWidth(label, s), y - 3 * s, label, kText, s);
+    if (annotate) DrawText(c, left - 2 * s - TextWidth(label, s), y - 3 * s, label, kText, s);
   }
   c.Line(left, top, right, top, kBorder);
   c.Line(left, bottom, right, bottom, kBorder);
@@ -130,6 +133,7 @@ Canvas RenderDisplay(int width, int height, const std::string& model) {
     DrawText(c, mx + r + s, my - r - 8 * s, m.name, m.colour, s);
   }
 
+  if (!annotate) return c;
   char text[96];
   const int pad = 4 * s;
   std::snprintf(text, sizeof text, "QUORELL %s  SPECTRUM ANALYZER", model.c_str());
