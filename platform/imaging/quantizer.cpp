@@ -50,8 +50,15 @@ Box MakeBox(const std::vector<WeightedColour>& pts, const std::vector<uint32_t>&
 uint32_t BestSplit(const std::vector<WeightedColour>& pts, std::vector<uint32_t>& order,
                    const Box& box) {
   const int axis = box.axis;
-  std::sort(order.begin() + box.begin, order.begin() + box.end,
-            [&](uint32_t a, uint32_t b) { return Coord(pts[a], axis) < Coord(pts[b], axis); });
+  // Counting sort on the whole-number part of the coordinate: linear, and fine enough.
+  uint32_t start[257] = {};
+  for (uint32_t i = box.begin; i < box.end; ++i)
+    ++start[1 + std::min(255, static_cast<int>(Coord(pts[order[i]], axis)))];
+  for (int v = 0; v < 256; ++v) start[v + 1] += start[v];
+  std::vector<uint32_t> sorted(box.end - box.begin);
+  for (uint32_t i = box.begin; i < box.end; ++i)
+    sorted[start[std::min(255, static_cast<int>(Coord(pts[order[i]], axis)))]++] = order[i];
+  std::copy(sorted.begin(), sorted.end(), order.begin() + box.begin);
   Sums total;
   for (uint32_t i = box.begin; i < box.end; ++i) total.Add(pts[order[i]]);
   Sums left;
@@ -70,19 +77,53 @@ uint32_t BestSplit(const std::vector<WeightedColour>& pts, std::vector<uint32_t>
   return split;
 }
 
-// Index of the nearest of n centres (squared distance).
-inline unsigned Nearest(const float* cr, const float* cg, const float* cb, unsigned n, float r,
-                        float g, float b, float* dist) {
-  for (unsigned i = 0; i < n; ++i) {
-    const float dr = cr[i] - r, dg = cg[i] - g, db = cb[i] - b;
-    dist[i] = dr * dr + dg * dg + db * db;
+// Nearest-centre search over centres sorted by green: a search walks outwards from the
+// point's green value and stops once the green distance alone exceeds the best match.
+class CentreIndex {
+ public:
+  void Build(const float* r, const float* g, const float* b, unsigned n) {
+    n_ = n;
+    unsigned order[256];
+    std::iota(order, order + n, 0u);
+    std::sort(order, order + n, [&](unsigned a, unsigned c) { return g[a] < g[c]; });
+    for (unsigned i = 0; i < n; ++i) {
+      r_[i] = r[order[i]], g_[i] = g[order[i]], b_[i] = b[order[i]];
+      id_[i] = static_cast<uint8_t>(order[i]);
+      pos_[order[i]] = static_cast<uint8_t>(i);
+    }
   }
-  unsigned best = 0;
-  float bestD = dist[0];
-  for (unsigned i = 1; i < n; ++i)
-    if (dist[i] < bestD) bestD = dist[i], best = i;
-  return best;
-}
+  // hint: a centre likely to be close (the previous assignment), which tightens the bound.
+  unsigned Nearest(float r, float g, float b, unsigned hint) const {
+    const unsigned start = static_cast<unsigned>(std::lower_bound(g_, g_ + n_, g) - g_);
+    unsigned bestI = pos_[hint];
+    float best;
+    {
+      const float dr = r_[bestI] - r, dg = g_[bestI] - g, db = b_[bestI] - b;
+      best = dr * dr + dg * dg + db * db;
+    }
+    for (unsigned i = start; i < n_; ++i) {
+      const float dg = g_[i] - g;
+      if (dg * dg >= best) break;
+      const float dr = r_[i] - r, db = b_[i] - b;
+      const float d = dr * dr + dg * dg + db * db;
+      if (d < best) best = d, bestI = i;
+    }
+    for (unsigned i = start; i-- > 0;) {
+      const float dg = g_[i] - g;
+      if (dg * dg >= best) break;
+      const float dr = r_[i] - r, db = b_[i] - b;
+      const float d = dr * dr + dg * dg + db * db;
+      if (d < best) best = d, bestI = i;
+    }
+    return id_[bestI];
+  }
+
+ private:
+  unsigned n_ = 0;
+  float r_[256], g_[256], b_[256];
+  uint8_t id_[256];
+  uint8_t pos_[256] = {};
+};
 
 uint8_t Clamp8(double v) { return static_cast<uint8_t>(std::clamp(std::lround(v), 0l, 255l)); }
 
@@ -111,7 +152,8 @@ void ChoosePalette(const std::vector<WeightedColour>& points, unsigned maxColour
   }
 
   const unsigned k = static_cast<unsigned>(boxes.size());
-  alignas(32) float cr[256], cg[256], cb[256], dist[256];
+  float cr[256], cg[256], cb[256];
+  CentreIndex index;
   for (unsigned c = 0; c < k; ++c) {
     Sums s;
     for (uint32_t i = boxes[c].begin; i < boxes[c].end; ++i) {
@@ -124,7 +166,7 @@ void ChoosePalette(const std::vector<WeightedColour>& points, unsigned maxColour
   }
 
   // Weighted k-means rounds from the median-cut centres.
-  constexpr int kRounds = 4;
+  constexpr int kRounds = 2;
   std::vector<Sums> sums(k);
   for (int round = 0; round <= kRounds; ++round) {
     if (round > 0) {
@@ -137,9 +179,10 @@ void ChoosePalette(const std::vector<WeightedColour>& points, unsigned maxColour
     }
     if (round == kRounds) break;
     std::fill(sums.begin(), sums.end(), Sums{});
+    index.Build(cr, cg, cb, k);
     for (uint32_t i = 0; i < n; ++i) {
       const auto& p = points[i];
-      const unsigned c = Nearest(cr, cg, cb, k, p.r, p.g, p.b, dist);
+      const unsigned c = index.Nearest(p.r, p.g, p.b, assignment[i]);
       assignment[i] = static_cast<uint8_t>(c);
       Sums& s = sums[c];
       s.w += p.weight;
@@ -155,9 +198,10 @@ void ChoosePalette(const std::vector<WeightedColour>& points, unsigned maxColour
     palette[c] = ImgRgbQuad{Clamp8(cb[c]), Clamp8(cg[c]), Clamp8(cr[c]), 0};
     cr[c] = palette[c].Red, cg[c] = palette[c].Green, cb[c] = palette[c].Blue;
   }
+  index.Build(cr, cg, cb, k);
   for (uint32_t i = 0; i < n; ++i)
     assignment[i] =
-        static_cast<uint8_t>(Nearest(cr, cg, cb, k, points[i].r, points[i].g, points[i].b, dist));
+        static_cast<uint8_t>(index.Nearest(points[i].r, points[i].g, points[i].b, assignment[i]));
 }
 
 void QuantizeImage(const ImgBitmap& image, unsigned maxColours, std::vector<ImgRgbQuad>& palette,
