@@ -1,0 +1,81 @@
+// The component server: module state, class table, load and unload, the four exports.
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "com/activation.h"
+#include "com/errorinfo.h"
+#include "instrument_io/io_object.h"
+#include "server/class_factory.h"
+#include "server/object.h"
+
+namespace instrument_io {
+
+ModuleState InstrumentIOModule;
+
+namespace {
+
+ClassTableEntry classes[] = {
+    {&CLSID_InstrumentIO, &InstrumentIOObject::UpdateRegistry,
+     &com::server::ClassFactory<&InstrumentIOModule>::Create,
+     &com::server::CreateObject<InstrumentIOObject, &InstrumentIOModule>, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
+// Loaded on first use, kept until the module stops.
+struct TypeInfoCache {
+  std::mutex lock;
+  ITypeLib* lib = nullptr;
+  std::vector<std::pair<IID, ITypeInfo*>> infos;
+};
+TypeInfoCache typeInfo;
+
+void ReleaseTypeLib(void*) {
+  std::lock_guard guard(typeInfo.lock);
+  for (auto& [iid, info] : typeInfo.infos) info->Release();
+  typeInfo.infos.clear();
+  if (typeInfo.lib) typeInfo.lib->Release();
+  typeInfo.lib = nullptr;
+}
+
+__attribute__((constructor)) void ProcessAttach() {
+  ModuleStart(&InstrumentIOModule, classes,
+              com::ModuleFromAddress(reinterpret_cast<const void*>(&ProcessAttach)));
+}
+
+__attribute__((destructor)) void ProcessDetach() { ModuleStop(&InstrumentIOModule); }
+
+}  // namespace
+
+ITypeInfo* ModuleTypeInfo(REFIID iid) {
+  std::lock_guard guard(typeInfo.lock);
+  if (!typeInfo.lib) {
+    if (FAILED(com::LoadTypeLibFromResource(InstrumentIOModule.module, 1, &typeInfo.lib))) {
+      typeInfo.lib = nullptr;
+      return nullptr;
+    }
+    ModuleAddTermFunc(&InstrumentIOModule, ReleaseTypeLib, nullptr);
+  }
+  for (auto& [known, info] : typeInfo.infos)
+    if (known == iid) return info;
+  ITypeInfo* info = nullptr;
+  if (FAILED(typeInfo.lib->GetTypeInfoOfGuid(iid, &info))) return nullptr;
+  typeInfo.infos.emplace_back(iid, info);
+  return info;
+}
+
+}  // namespace instrument_io
+
+using instrument_io::InstrumentIOModule;
+
+STDAPI DllCanUnloadNow() { return InstrumentIOModule.lockCount.load() == 0 ? S_OK : S_FALSE; }
+
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
+  return ModuleGetClassObject(&InstrumentIOModule, clsid, riid, ppv);
+}
+
+STDAPI DllRegisterServer() { return ModuleRegisterServer(&InstrumentIOModule, TRUE, nullptr); }
+
+STDAPI DllUnregisterServer() {
+  return ModuleUnregisterServer(&InstrumentIOModule, TRUE, nullptr);
+}
