@@ -67,7 +67,8 @@ HRESULT Load(const std::string& path, LoadedServer** out) {
   }
   LoadedServer server;
   server.handle = handle;
-  server.getClassObject = reinterpret_cast<PFN_DllGetClassObject>(dlsym(handle, "DllGetClassObject"));
+  server.getClassObject =
+      reinterpret_cast<PFN_DllGetClassObject>(dlsym(handle, "DllGetClassObject"));
   server.canUnloadNow = reinterpret_cast<PFN_DllCanUnloadNow>(dlsym(handle, "DllCanUnloadNow"));
   if (!server.getClassObject) {
     dlclose(handle);

@@ -17,8 +17,7 @@ void CoUninitialize();
 // only) and asks its DllGetClassObject. Failures carry a description in the thread's error
 // information: not registered, a relative or missing path, the loader's message, missing
 // entry points.
-HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void* serverInfo, REFIID riid,
-                         void** ppv);
+HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void* serverInfo, REFIID riid, void** ppv);
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid, void** ppv);
 // ProgID -> CLSID, following CurVer to the current version's key.
 HRESULT CLSIDFromProgID(LPCOLESTR progId, CLSID* clsid);

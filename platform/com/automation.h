@@ -286,8 +286,7 @@ struct ITypeInfo : IUnknown {
                                              UINT* count) = 0;
   virtual HRESULT STDMETHODCALLTYPE GetRefTypeOfImplType(UINT index, HREFTYPE* ref) = 0;
   virtual HRESULT STDMETHODCALLTYPE GetImplTypeFlags(UINT index, INT* flags) = 0;
-  virtual HRESULT STDMETHODCALLTYPE GetIDsOfNames(LPOLESTR* names, UINT count,
-                                                  MEMBERID* ids) = 0;
+  virtual HRESULT STDMETHODCALLTYPE GetIDsOfNames(LPOLESTR* names, UINT count, MEMBERID* ids) = 0;
   virtual HRESULT STDMETHODCALLTYPE Invoke(void* instance, MEMBERID memid, WORD flags,
                                            DISPPARAMS* params, VARIANT* result,
                                            EXCEPINFO* excepinfo, UINT* argErr) = 0;

@@ -55,7 +55,9 @@ constexpr HRESULT MAKE_HRESULT(unsigned sev, unsigned fac, unsigned code) {
   return static_cast<HRESULT>((static_cast<uint32_t>(sev) << 31) |
                               (static_cast<uint32_t>(fac) << 16) | static_cast<uint32_t>(code));
 }
-constexpr unsigned HRESULT_FACILITY(HRESULT hr) { return (static_cast<uint32_t>(hr) >> 16) & 0x1fff; }
+constexpr unsigned HRESULT_FACILITY(HRESULT hr) {
+  return (static_cast<uint32_t>(hr) >> 16) & 0x1fff;
+}
 constexpr unsigned HRESULT_CODE(HRESULT hr) { return static_cast<uint32_t>(hr) & 0xffff; }
 
 constexpr unsigned FACILITY_ITF = 4;

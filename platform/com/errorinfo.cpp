@@ -215,8 +215,7 @@ std::string ResultText(HRESULT hr) {
       {HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND), "The specified procedure could not be found"},
       {HRESULT_FROM_WIN32(ERROR_BADDB), "The configuration registry database is corrupt"},
       {HRESULT_FROM_WIN32(ERROR_CANTOPEN), "The configuration registry key could not be opened"},
-      {HRESULT_FROM_WIN32(ERROR_CANTWRITE),
-       "The configuration registry key could not be written"},
+      {HRESULT_FROM_WIN32(ERROR_CANTWRITE), "The configuration registry key could not be written"},
   };
   for (const Entry& e : kTexts)
     if (e.hr == hr) return e.text;

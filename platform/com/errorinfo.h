@@ -18,7 +18,8 @@ namespace com {
 // Sets the thread's error information and returns number, so that a failing call can
 // end with `return com::SetError(E_FAIL, u"...")`.
 HRESULT SetError(HRESULT number, std::u16string_view description, std::u16string_view source = {});
-HRESULT SetError(HRESULT number, std::string_view utf8Description, std::string_view utf8Source = {});
+HRESULT SetError(HRESULT number, std::string_view utf8Description,
+                 std::string_view utf8Source = {});
 
 struct ErrorDescription {
   HRESULT number = S_OK;

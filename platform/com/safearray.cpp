@@ -263,8 +263,10 @@ HRESULT SafeArrayPutElement(SAFEARRAY* sa, LONG* indices, void* value) {
     // that putting an element onto itself stays sound.
     alignas(VARIANT) char fresh[sizeof(VARIANT)];
     const void* src = value;
-    if (!(sa->fFeatures & FADF_VARIANT)) src = &value;
-    else if (!value) return E_INVALIDARG;
+    if (!(sa->fFeatures & FADF_VARIANT))
+      src = &value;
+    else if (!value)
+      return E_INVALIDARG;
     hr = CopyElement(sa, fresh, src);
     if (FAILED(hr)) return hr;
     size_t index = (static_cast<char*>(e) - static_cast<char*>(sa->pvData)) / sa->cbElements;

@@ -58,7 +58,7 @@ class PrivateRegistry {
 };
 
 struct RunResult {
-  int status = -1;  // exit code, or -1 when it did not exit normally
+  int status = -1;     // exit code, or -1 when it did not exit normally
   std::string output;  // standard output and standard error together
 };
 

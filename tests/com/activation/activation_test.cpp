@@ -1,10 +1,11 @@
+#include "com/activation.h"
+
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "../../support/test_support.h"
-#include "com/activation.h"
 #include "com/errorinfo.h"
 #include "com/ptr.h"
 #include "com/registry.h"
@@ -42,7 +43,8 @@ class Activation : public ::testing::Test {
     com::registry::SetText("HKCR\\CLSID\\" + com::GuidToString(kOther) + "\\InprocServer32", "",
                            path);
     com::ComPtr<IUnknown> obj;
-    HRESULT hr = CoCreateInstance(kOther, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, obj.PutVoid());
+    HRESULT hr =
+        CoCreateInstance(kOther, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, obj.PutVoid());
     return com::TakeError(hr);
   }
 
@@ -57,9 +59,9 @@ LONG VersionOf(IWidget* w) {
 
 TEST_F(Activation, CreatesByClsidAndByProgIdFollowingCurVer) {
   com::ComPtr<IWidget> w;
-  ASSERT_EQ(CoCreateInstance(CLSID_Widget1, nullptr, CLSCTX_INPROC_SERVER, IID_IWidget,
-                             w.PutVoid()),
-            S_OK);
+  ASSERT_EQ(
+      CoCreateInstance(CLSID_Widget1, nullptr, CLSCTX_INPROC_SERVER, IID_IWidget, w.PutVoid()),
+      S_OK);
   EXPECT_EQ(VersionOf(w.Get()), 1);
 
   CLSID clsid;
@@ -81,9 +83,9 @@ TEST_F(Activation, CreatesByClsidAndByProgIdFollowingCurVer) {
 
 TEST_F(Activation, LibraryStaysLoadedWhileAnObjectLives) {
   com::ComPtr<IWidget> w;
-  ASSERT_EQ(CoCreateInstance(CLSID_Widget2, nullptr, CLSCTX_INPROC_SERVER, IID_IWidget,
-                             w.PutVoid()),
-            S_OK);
+  ASSERT_EQ(
+      CoCreateInstance(CLSID_Widget2, nullptr, CLSCTX_INPROC_SERVER, IID_IWidget, w.PutVoid()),
+      S_OK);
   EXPECT_TRUE(IsLoaded(kWidgetServer));
   CoFreeUnusedLibraries();
   EXPECT_TRUE(IsLoaded(kWidgetServer));
@@ -93,9 +95,9 @@ TEST_F(Activation, LibraryStaysLoadedWhileAnObjectLives) {
   EXPECT_FALSE(IsLoaded(kWidgetServer));
   EXPECT_EQ(com::LoadedServerCount(), 0u);
   // And it loads again on the next creation.
-  ASSERT_EQ(CoCreateInstance(CLSID_Widget1, nullptr, CLSCTX_INPROC_SERVER, IID_IWidget,
-                             w.PutVoid()),
-            S_OK);
+  ASSERT_EQ(
+      CoCreateInstance(CLSID_Widget1, nullptr, CLSCTX_INPROC_SERVER, IID_IWidget, w.PutVoid()),
+      S_OK);
   EXPECT_EQ(VersionOf(w.Get()), 1);
 }
 
@@ -123,8 +125,7 @@ TEST_F(Activation, FailuresCarryCodesAndDescriptions) {
   } cases[] = {
       {"relative path", "libact_widget_server.so", CO_E_DLLNOTFOUND, "not an absolute path"},
       {"missing file", tmp / "gone.so", CO_E_DLLNOTFOUND, "missing"},
-      {"not a library", tmp / "garbage.so", HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND),
-       "garbage.so"},
+      {"not a library", tmp / "garbage.so", HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND), "garbage.so"},
       {"missing dependency", tmp / "libact_dep_server.so", HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND),
        "libact_dep.so"},
       {"no entry points", kLib + "/libact_no_entry_server.so", CO_E_ERRORINDLL,

@@ -1,8 +1,9 @@
+#include "com/bstr.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "com/bstr.h"
 #include "com/ptr.h"
 
 TEST(Bstr, KeepsEmbeddedZerosAndLength) {

@@ -1,9 +1,10 @@
+#include "com/errorinfo.h"
+
 #include <gtest/gtest.h>
 
 #include <thread>
 
 #include "com/bstr.h"
-#include "com/errorinfo.h"
 #include "com/strings.h"
 
 TEST(ErrorInfo, NumberAndDescriptionAreTakenOnce) {

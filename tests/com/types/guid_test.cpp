@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "com/guid.h"
+
+#include <gtest/gtest.h>
 
 TEST(Guid, TextRoundTrip) {
   constexpr GUID g = com::Guid("{2621762B-0DED-4A5D-81D1-F27C56D18377}");

@@ -1,7 +1,8 @@
+#include "com/safearray.h"
+
 #include <gtest/gtest.h>
 
 #include "com/ptr.h"
-#include "com/safearray.h"
 
 TEST(SafeArray, BoundsAndOutOfRangeAccess) {
   SAFEARRAY* sa = SafeArrayCreateVector(VT_UI1, 1, 3);

@@ -1,11 +1,10 @@
-#include <gtest/gtest.h>
+#include "com/strings.h"
 
+#include <gtest/gtest.h>
 #include <locale.h>
 
 #include <cstdlib>
 #include <string>
-
-#include "com/strings.h"
 
 namespace {
 
@@ -44,7 +43,9 @@ TEST(Strings, Utf8AndUtf16RoundTrip) {
 }
 
 TEST(Strings, MalformedInputIsReplacedNotDropped) {
-  EXPECT_EQ(com::Utf8ToUtf16("a\xFF" "b"), u"a\uFFFDb");
+  EXPECT_EQ(com::Utf8ToUtf16("a\xFF"
+                             "b"),
+            u"a\uFFFDb");
   EXPECT_EQ(com::Utf8ToUtf16("\xC0\x80"), u"\uFFFD\uFFFD");  // overlong zero
   EXPECT_EQ(com::Utf8ToUtf16("\xE2\x82"), u"\uFFFD\uFFFD");  // cut short
   const char16_t lone[] = {u'x', 0xD800, u'y', 0};

@@ -1,10 +1,11 @@
+#include "com/variant.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 
 #include "com/ptr.h"
 #include "com/safearray.h"
-#include "com/variant.h"
 
 namespace {
 
