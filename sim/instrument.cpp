@@ -99,23 +99,22 @@ void Instrument::Save(const std::string& base) {
 Reply Instrument::ReadBlock() {
   Reply r;
   r.tail = "\n";
-  if (!open_) {
+  if (open_) {
+    const auto& sizes = options_.block_sizes;
+    std::size_t want = sizes[std::min(open_->blocks, sizes.size() - 1)];
+    r.data = open_->data;
+    r.offset = open_->position;
+    r.length = std::min(want, open_->data->size() - open_->position);
+    open_->position += r.length;
+    ++open_->blocks;
+  } else {
     log_.Event("READ? with no file open: empty block");
-    r.head = "#10";
-    r.description = "block 0 bytes";
-    return r;
   }
-  const auto& sizes = options_.block_sizes;
-  std::size_t want = sizes[std::min(open_->blocks, sizes.size() - 1)];
-  std::size_t n = std::min(want, open_->data->size() - open_->position);
-  std::string digits = std::to_string(n);
-  r.head = "#" + std::to_string(digits.size()) + digits;
-  r.data = open_->data;
-  r.offset = open_->position;
-  r.length = n;
-  r.description = "block " + digits + " bytes";
-  open_->position += n;
-  ++open_->blocks;
+  std::string digits = std::to_string(options_.claimed_length.value_or(r.length));
+  r.head = options_.indefinite_blocks ? "#0" : "#" + std::to_string(digits.size()) + digits;
+  r.description = "block " + std::to_string(r.length) + " bytes";
+  if (options_.indefinite_blocks) r.description += " (indefinite)";
+  if (options_.claimed_length) r.description += " (header says " + digits + ")";
   return r;
 }
 

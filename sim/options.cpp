@@ -126,6 +126,11 @@ Options ParseOptions(int argc, char** argv) {
         throw UsageError("--compression: expected none, packbits or lzw, got '" + v + "'");
     } else if (name == "--block-size") {
       o.block_sizes = ParseBlockSizes(value());
+    } else if (name == "--indefinite-blocks") {
+      flag();
+      o.indefinite_blocks = true;
+    } else if (name == "--claim-length") {
+      o.claimed_length = ParseNumber<std::size_t>(name, value(), 0, kMaxBlock);
     } else if (name == "--name-form") {
       std::string v = value();
       if (v == "_T")
@@ -227,6 +232,8 @@ occurrence only, counted over all clients):
   --drop-after-bytes N    close a connection once N reply bytes were sent on it; on the
                           pty the line goes dead instead
   --save-nothing          SAVDTIF stores no file
+  --indefinite-blocks     READ? answers "#0<bytes>" and its line feed
+  --claim-length N        READ? block headers declare N bytes, whatever follows
   --one-client            refuse (close at once) a second TCP client while one is connected
   --trickle               send replies one byte at a time, 1 ms apart
   --trickle-us N          the same, N microseconds apart

@@ -42,6 +42,8 @@ struct Options {
   TiffKind tiff = TiffKind::kPalette;
   Compression compression = Compression::kPackBits;  // small enough for six blocks
   std::vector<std::size_t> block_sizes{16384};
+  bool indefinite_blocks = false;             // "#0<bytes>" in place of "#<n><len><bytes>"
+  std::optional<std::size_t> claimed_length;  // header length that READ? claims
   NameForm name_form = NameForm::kSuffixT;
   bool save_nothing = false;
   std::optional<std::size_t> file_size;

@@ -76,6 +76,29 @@ TEST(SimBlocks, EveryByteValueAndHeaderFormOnTheWire) {
   EXPECT_EQ(*wire, expected);
 }
 
+TEST(SimBlocks, IndefiniteAndFalselyClaimedBlocks) {
+  TempDir dir;
+  std::string path = dir.Write("f.bin", Bytes{'a', '\n', 'b'});
+  struct Case {
+    std::string option, value, wire;
+  } const cases[] = {
+      {"--indefinite-blocks", "", "#0a\nb\n#0\n"},
+      {"--claim-length", "999999999", "#9999999999a\nb\n#9999999999\n"},
+      {"--claim-length", "0", "#10a\nb\n#10\n"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args{"--port", "0", "--preload", "F=" + path, c.option};
+    if (!c.value.empty()) args.push_back(c.value);
+    Sim sim(args);
+    Line line = Line::Tcp(sim.port());
+    line.Send("ROPEN 'F'");
+    line.Send("READ?");
+    line.Send("READ?");
+    EXPECT_EQ(line.ReadExactly(c.wire.size()), c.wire) << c.option;
+    EXPECT_TRUE(line.Quiet(50)) << c.option;
+  }
+}
+
 TEST(SimBlocks, ReopenStartsAgainAndCloseEndsTheFile) {
   TempDir dir;
   Bytes content = Pattern(20000);
