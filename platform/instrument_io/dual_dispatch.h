@@ -43,8 +43,7 @@ class DualDispatch : public Interface {
     if (riid != GUID_NULL) return DISP_E_UNKNOWNINTERFACE;
     ITypeInfo* ti = ModuleTypeInfo(*Iid);
     if (!ti) return TYPE_E_ELEMENTNOTFOUND;
-    return ti->Invoke(static_cast<Interface*>(this), id, flags, params, result, excepinfo,
-                      argErr);
+    return ti->Invoke(static_cast<Interface*>(this), id, flags, params, result, excepinfo, argErr);
   }
 };
 

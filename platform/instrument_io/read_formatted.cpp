@@ -15,17 +15,28 @@ std::string TypeName(VARTYPE vt) {
   if (vt & VT_BYREF) name += "VT_BYREF|";
   if (vt & VT_ARRAY) name += "VT_ARRAY|";
   switch (vt & VT_TYPEMASK) {
-    case VT_EMPTY: return name + "VT_EMPTY";
-    case VT_NULL: return name + "VT_NULL";
-    case VT_I2: return name + "VT_I2";
-    case VT_I4: return name + "VT_I4";
-    case VT_R8: return name + "VT_R8";
-    case VT_BSTR: return name + "VT_BSTR";
-    case VT_BOOL: return name + "VT_BOOL";
-    case VT_VARIANT: return name + "VT_VARIANT";
-    case VT_UI1: return name + "VT_UI1";
-    case VT_DISPATCH: return name + "VT_DISPATCH";
-    default: return name + "type " + std::to_string(vt & VT_TYPEMASK);
+    case VT_EMPTY:
+      return name + "VT_EMPTY";
+    case VT_NULL:
+      return name + "VT_NULL";
+    case VT_I2:
+      return name + "VT_I2";
+    case VT_I4:
+      return name + "VT_I4";
+    case VT_R8:
+      return name + "VT_R8";
+    case VT_BSTR:
+      return name + "VT_BSTR";
+    case VT_BOOL:
+      return name + "VT_BOOL";
+    case VT_VARIANT:
+      return name + "VT_VARIANT";
+    case VT_UI1:
+      return name + "VT_UI1";
+    case VT_DISPATCH:
+      return name + "VT_DISPATCH";
+    default:
+      return name + "type " + std::to_string(vt & VT_TYPEMASK);
   }
 }
 
@@ -34,8 +45,8 @@ std::vector<std::string> Fields(const std::string& reply) {
   size_t start = 0;
   for (;;) {
     size_t comma = reply.find(',', start);
-    std::string f = reply.substr(start, comma == std::string::npos ? std::string::npos
-                                                                    : comma - start);
+    std::string f =
+        reply.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
     size_t a = f.find_first_not_of(" \t"), b = f.find_last_not_of(" \t");
     fields.push_back(a == std::string::npos ? std::string() : f.substr(a, b - a + 1));
     if (comma == std::string::npos) return fields;
@@ -104,8 +115,10 @@ HRESULT PlanRead(VARIANT* data, BSTR format, ReadPlan* plan, std::string* why) {
       plan->kind = ReadPlan::kFields;
       return S_OK;
     }
-    *why = "ReadFormatted \"K\" stores text into a string or an array of strings, not into a "
-           "variant of " + TypeName(vt);
+    *why =
+        "ReadFormatted \"K\" stores text into a string or an array of strings, not into a "
+        "variant of " +
+        TypeName(vt);
     return DISP_E_TYPEMISMATCH;
   }
   if (f == u"I1") {
@@ -119,8 +132,10 @@ HRESULT PlanRead(VARIANT* data, BSTR format, ReadPlan* plan, std::string* why) {
       plan->kind = ReadPlan::kBytes;
       return S_OK;
     }
-    *why = "ReadFormatted \"I1\" stores a byte array into an empty variant, not into a variant "
-           "of " + TypeName(vt);
+    *why =
+        "ReadFormatted \"I1\" stores a byte array into an empty variant, not into a variant "
+        "of " +
+        TypeName(vt);
     return DISP_E_TYPEMISMATCH;
   }
   *why = "unsupported ReadFormatted format \"" + std::string(f.begin(), f.end()) +

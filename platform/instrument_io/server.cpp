@@ -76,6 +76,4 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID riid, void** ppv) {
 
 STDAPI DllRegisterServer() { return ModuleRegisterServer(&InstrumentIOModule, TRUE, nullptr); }
 
-STDAPI DllUnregisterServer() {
-  return ModuleUnregisterServer(&InstrumentIOModule, TRUE, nullptr);
-}
+STDAPI DllUnregisterServer() { return ModuleUnregisterServer(&InstrumentIOModule, TRUE, nullptr); }

@@ -64,13 +64,15 @@ HRESULT SessionObject::WriteCommand(VARIANT command) {
   } else if (FAILED(VariantChangeType(text.Get(), v, 0, VT_BSTR))) {
     return Fail(DISP_E_TYPEMISMATCH, core_->Address() +
                                          ": WriteCommand needs a command text, not a variant "
-                                         "of type " + std::to_string(v->vt));
+                                         "of type " +
+                                         std::to_string(v->vt));
   }
   BSTR b = text->bstrVal;
   std::string bytes;
   if (!BstrToBytes(b, SysStringLen(b), &bytes))
-    return Fail(IO_E_ARGUMENT, core_->Address() + ": the command holds a character that "
-                                                  "cannot be sent as one byte");
+    return Fail(IO_E_ARGUMENT, core_->Address() +
+                                   ": the command holds a character that "
+                                   "cannot be sent as one byte");
   if (bytes.empty()) return Fail(IO_E_ARGUMENT, core_->Address() + ": the command is empty");
   return Guarded([&] {
     core_->Write(bytes);

@@ -1,7 +1,6 @@
 // Sessions of the transport core against analyzer-sim over loopback TCP and its pty.
-#include <gtest/gtest.h>
-
 #include <dlfcn.h>
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <thread>
