@@ -167,6 +167,8 @@ Options ParseOptions(int argc, char** argv) {
       o.delays.push_back(rule);
     } else if (name == "--silent-after") {
       o.silent_after.push_back(ParseMatch(name, value()));
+    } else if (name == "--no-reply") {
+      o.no_reply.push_back(ParseMatch(name, value()));
     } else if (name == "--drop-after-bytes") {
       o.drop_after_bytes =
           ParseNumber<std::uint64_t>(name, value(), 0, std::numeric_limits<std::uint64_t>::max());
@@ -229,6 +231,8 @@ Faults (CMD is a whole command or its first word, any case; CMD@K means its K-th
 occurrence only, counted over all clients):
   --delay-after CMD=MS    handle CMD (and so reply to it) MS ms after it is due (repeatable)
   --silent-after CMD      from CMD on, answer and handle nothing more (repeatable)
+  --no-reply CMD          handle CMD but withhold its reply; later commands are answered
+                          (repeatable)
   --drop-after-bytes N    close a connection once N reply bytes were sent on it; on the
                           pty the line goes dead instead
   --save-nothing          SAVDTIF stores no file

@@ -50,6 +50,7 @@ struct Options {
   std::vector<Preload> preloads;
   std::vector<DelayRule> delays;
   std::vector<CommandMatch> silent_after;
+  std::vector<CommandMatch> no_reply;
   std::optional<std::uint64_t> drop_after_bytes;
   bool one_client = false;
   bool trickle = false;

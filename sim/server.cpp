@@ -24,6 +24,8 @@ constexpr std::size_t kMaxLine = 1 << 20;
 // Commands wait while this much reply is still unsent, so a client that sends but does
 // not read cannot make the simulator queue without bound.
 constexpr std::size_t kHighWater = 1 << 20;
+// Likewise reading stops while this many commands wait, and TCP pushes back on the client.
+constexpr std::size_t kMaxPending = 4096;
 
 std::runtime_error SysError(const std::string& what) {
   return std::runtime_error(what + ": " + std::strerror(errno));
@@ -82,7 +84,8 @@ Server::Server(const Options& options, Instrument& instrument, Transcript& log)
       instrument_(instrument),
       log_(log),
       delay_seen_(options.delays.size()),
-      silent_seen_(options.silent_after.size()) {}
+      silent_seen_(options.silent_after.size()),
+      muted_seen_(options.no_reply.size()) {}
 
 Server::~Server() {
   for (auto& c : connections_) {
@@ -217,6 +220,12 @@ void Server::Close(Connection& c, const std::string& why) {
   log_.Event("connection " + std::to_string(c.id) + " closed: " + why);
 }
 
+bool Server::Applies(const CommandMatch& m, unsigned& seen, const std::string& line) const {
+  if (!Matches(m, line)) return false;
+  ++seen;
+  return m.occurrence == 0 || m.occurrence == seen;
+}
+
 bool Server::Matches(const CommandMatch& m, const std::string& line) const {
   std::string_view text = line;
   while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front())))
@@ -233,19 +242,14 @@ void Server::TakeLine(Connection& c, std::string line) {
   log_.Command(line);
   Pending p;
   for (std::size_t i = 0; i < options_.delays.size(); ++i) {
-    const DelayRule& rule = options_.delays[i];
-    if (Matches(rule.match, line)) {
-      ++delay_seen_[i];
-      if (rule.match.occurrence == 0 || rule.match.occurrence == delay_seen_[i])
-        p.delay_ms += rule.ms;
-    }
+    if (Applies(options_.delays[i].match, delay_seen_[i], line))
+      p.delay_ms += options_.delays[i].ms;
   }
   for (std::size_t i = 0; i < options_.silent_after.size(); ++i) {
-    const CommandMatch& m = options_.silent_after[i];
-    if (Matches(m, line)) {
-      ++silent_seen_[i];
-      if (m.occurrence == 0 || m.occurrence == silent_seen_[i]) p.silences = true;
-    }
+    p.silences |= Applies(options_.silent_after[i], silent_seen_[i], line);
+  }
+  for (std::size_t i = 0; i < options_.no_reply.size(); ++i) {
+    p.muted |= Applies(options_.no_reply[i], muted_seen_[i], line);
   }
   p.line = std::move(line);
   c.pending.push_back(std::move(p));
@@ -295,8 +299,11 @@ void Server::Process(Connection& c, Clock::time_point now) {
     }
     if (now < p.ready) break;
     std::optional<Reply> reply = instrument_.Handle(p.line);
+    bool muted = p.muted;
     c.pending.pop_front();
-    if (reply && !c.dead) {
+    if (reply && muted) {
+      log_.Event("reply withheld: " + reply->description);
+    } else if (reply && !c.dead) {
       log_.Reply(reply->description);
       c.queued += reply->size();
       c.out.push_back(std::move(*reply));
@@ -389,7 +396,7 @@ void Server::Run(const volatile std::sig_atomic_t* stop, const sigset_t& wait_ma
       owners.push_back(nullptr);
     }
     for (auto& c : connections_) {
-      short events = c->eof ? 0 : POLLIN;
+      short events = c->eof || c->pending.size() >= kMaxPending ? 0 : POLLIN;
       if (!c->out.empty()) {
         if (options_.trickle && now < c->next_byte) {
           wake_at(c->next_byte);

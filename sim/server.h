@@ -40,6 +40,7 @@ class Server {
     std::string line;
     unsigned delay_ms = 0;
     bool silences = false;
+    bool muted = false;  // --no-reply: handled, reply withheld
     bool started = false;
     Clock::time_point ready;
   };
@@ -70,6 +71,8 @@ class Server {
   void DropLine(Connection& c);
   void Close(Connection& c, const std::string& why);
   bool Matches(const CommandMatch& m, const std::string& line) const;
+  // Counts an occurrence of m and says whether the rule takes effect on this one.
+  bool Applies(const CommandMatch& m, unsigned& seen, const std::string& line) const;
 
   const Options& options_;
   Instrument& instrument_;
@@ -81,6 +84,7 @@ class Server {
   bool silent_ = false;
   std::vector<unsigned> delay_seen_;
   std::vector<unsigned> silent_seen_;
+  std::vector<unsigned> muted_seen_;
 };
 
 }  // namespace sim

@@ -109,6 +109,20 @@ TEST(SimCommands, OddInputIsIgnoredAndLeavesTheLineWorking) {
   EXPECT_TRUE(sim.WaitForLog("unknown command, ignored"));
 }
 
+TEST(SimCommands, ManyCommandsInOneWriteAreAllAnsweredInOrder) {
+  Sim sim({"--port", "0"});
+  Line line = Line::Tcp(sim.port());
+  std::string burst;
+  for (int i = 0; i < 20000; ++i) burst += i % 1000 == 999 ? "*idn?\n" : "*OPC?\n";
+  burst.pop_back();
+  line.Send(burst);
+  for (int i = 0; i < 20000; ++i) {
+    auto reply = line.ReadLine();
+    ASSERT_TRUE(reply) << i;
+    ASSERT_EQ(*reply, i % 1000 == 999 ? "QUORELL,7613B,SIM0001,1.0" : "1") << i;
+  }
+}
+
 struct NameFormCase {
   std::string form;
   std::vector<std::string> present;

@@ -81,6 +81,19 @@ TEST(SimFaults, SilentAfterTheSecondOccurrence) {
   EXPECT_TRUE(line.Quiet(300));
 }
 
+TEST(SimFaults, NoReplyWithholdsOneAnswerAndTheNextAreServed) {
+  Sim sim({"--port", "0", "--no-reply", "*idn?@2", "--no-reply", "CAT?"});
+  Line line = Line::Tcp(sim.port());
+  line.Send("*idn?");
+  EXPECT_EQ(line.ReadLine(), kIdn);
+  line.Send("*idn?");
+  line.Send("CAT?");
+  EXPECT_TRUE(line.Quiet(200));
+  line.Send("*idn?");
+  EXPECT_EQ(line.ReadLine(), kIdn);
+  EXPECT_TRUE(sim.WaitForLog("- reply withheld: " + kIdn));
+}
+
 TEST(SimFaults, DropAfterBytesCutsTheReplyAndClosesTheConnection) {
   TempDir dir;
   Sim sim({"--port", "0", "--drop-after-bytes", "100", "--preload",

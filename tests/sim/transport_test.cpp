@@ -140,13 +140,29 @@ TEST(SimTransport, EndsCleanlyOnSignalsAndOnEndOfInput) {
 TEST(SimCommandLine, HelpNamesEveryOption) {
   Outcome o = RunSim({"--help"});
   EXPECT_EQ(o.status, 0);
-  for (const char* option :
-       {"--port",         "--bind",        "--pty",          "--model",
-        "--idn",          "--size",        "--tiff",         "--compression",
-        "--name-form",    "--block-size",  "--file-size",    "--preload",
-        "--render-to",    "--delay-after", "--silent-after", "--drop-after-bytes",
-        "--save-nothing", "--one-client",  "--trickle",      "--trickle-us",
-        "--log",          "--exit-on-eof"}) {
+  for (const char* option : {"--port",
+                             "--bind",
+                             "--pty",
+                             "--model",
+                             "--idn",
+                             "--size",
+                             "--tiff",
+                             "--compression",
+                             "--name-form",
+                             "--block-size",
+                             "--file-size",
+                             "--preload",
+                             "--render-to",
+                             "--delay-after",
+                             "--silent-after",
+                             "--no-reply",
+                             "--drop-after-bytes",
+                             "--save-nothing",
+                             "--one-client",
+                             "--trickle",
+                             "--trickle-us",
+                             "--log",
+                             "--exit-on-eof"}) {
     EXPECT_NE(o.out.find(option), std::string::npos) << option;
   }
 }
