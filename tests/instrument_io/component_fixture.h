@@ -19,10 +19,11 @@ namespace iotest {
 
 inline const std::string kLibrary = SCRIVO_LIB_DIR "/libInstrumentIO.so";
 
-// Runs a command line; its exit status and everything it printed.
-inline int RunCommand(const std::string& command, std::string* output) {
+// Runs a command line; its exit status and everything it printed (or only what it
+// printed on standard error).
+inline int RunCommand(const std::string& command, std::string* output, bool errorsOnly = false) {
   output->clear();
-  FILE* p = popen((command + " 2>&1").c_str(), "r");
+  FILE* p = popen((command + (errorsOnly ? " 2>&1 >/dev/null" : " 2>&1")).c_str(), "r");
   if (!p) return -1;
   char buf[4096];
   size_t n;
