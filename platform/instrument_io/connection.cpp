@@ -9,7 +9,7 @@ namespace instrument_io {
 namespace {
 
 constexpr size_t kChunk = 64 * 1024;
-constexpr size_t kFirstBlockAllocation = size_t{1} << 20;
+constexpr size_t kKeptBuffer = size_t{1} << 20;
 
 std::string Ms(int ms) { return std::to_string(ms) + " ms"; }
 
@@ -50,25 +50,33 @@ bool Connection::Lost() const {
 void Connection::Consume(size_t n) {
   head_ += n;
   while (!ends_.empty() && ends_.front() <= head_) ends_.pop_front();
-  if (head_ == buf_.size()) {
-    buf_.clear();
-    head_ = 0;
+  if (head_ == tail_) {
+    head_ = tail_ = 0;
+    // A long reply does not keep its memory once it is read.
+    if (capacity_ > kKeptBuffer) {
+      buf_.reset();
+      capacity_ = 0;
+    }
   }
 }
 
 IoResult Connection::Fill(Deadline deadline, const char* doing) {
-  if (head_ > 0 && head_ >= buf_.size() / 2) {
-    buf_.erase(buf_.begin(), buf_.begin() + static_cast<std::ptrdiff_t>(head_));
+  if (capacity_ - tail_ < kChunk && head_ > 0) {
+    std::memmove(buf_.get(), buf_.get() + head_, tail_ - head_);
     for (size_t& e : ends_) e -= head_;
+    tail_ -= head_;
     head_ = 0;
   }
-  size_t old = buf_.size();
-  // Grows without clearing what it keeps, so a fill costs only what arrives.
-  if (buf_.capacity() < old + kChunk) buf_.reserve(std::max(old + kChunk, buf_.capacity() * 2));
-  buf_.resize(old + kChunk);
-  IoResult r = transport_->Read(buf_.data() + old, kChunk, deadline);
-  buf_.resize(old + r.count);
-  if (r.end && r.count > 0) ends_.push_back(buf_.size());
+  if (capacity_ - tail_ < kChunk) {
+    size_t capacity = std::max(tail_ + kChunk, capacity_ * 2);
+    auto grown = std::make_unique_for_overwrite<uint8_t[]>(capacity);
+    if (tail_ > 0) std::memcpy(grown.get(), buf_.get(), tail_);
+    buf_ = std::move(grown);
+    capacity_ = capacity;
+  }
+  IoResult r = transport_->Read(buf_.get() + tail_, kChunk, deadline);
+  tail_ += r.count;
+  if (r.end && r.count > 0) ends_.push_back(tail_);
   if (r.status == IoStatus::Closed || r.status == IoStatus::Failed)
     Lose(std::string("the connection was lost while ") + doing + ": " + r.detail);
   return r;
@@ -108,8 +116,7 @@ void Connection::UseTermChar(int termChar) {
 void Connection::Lose(const std::string& why) {
   lost_ = why;
   transport_.reset();  // frees the instrument for a new connection
-  buf_.clear();
-  head_ = 0;
+  head_ = tail_ = 0;
   ends_.clear();
   throw IoError(IO_E_CONNECTION_LOST, why);
 }
@@ -199,6 +206,18 @@ std::string Connection::ReadText(int timeoutMs, int termChar, size_t limit) {
 }
 
 std::vector<uint8_t> Connection::ReadBlock(int timeoutMs, int termChar, size_t limit) {
+  struct VectorSink : BlockSink {
+    uint8_t* Allocate(size_t length) override {
+      bytes.resize(length);
+      return bytes.data();
+    }
+    std::vector<uint8_t> bytes;
+  } sink;
+  ReadBlock(timeoutMs, termChar, limit, sink);
+  return std::move(sink.bytes);
+}
+
+size_t Connection::ReadBlock(int timeoutMs, int termChar, size_t limit, BlockSink& sink) {
   std::lock_guard lock(mutex_);
   ThrowIfLost();
   UseTermChar(termChar);
@@ -243,7 +262,11 @@ std::vector<uint8_t> Connection::ReadBlock(int timeoutMs, int termChar, size_t l
   size_t n = digit - '0';
   if (n == 0) {
     Consume(2);
-    return ReadMessage(deadline, timeoutMs, termChar, limit, "indefinite-length block");
+    std::vector<uint8_t> m =
+        ReadMessage(deadline, timeoutMs, termChar, limit, "indefinite-length block");
+    uint8_t* out = sink.Allocate(m.size());
+    if (!m.empty()) std::memcpy(out, m.data(), m.size());
+    return m.size();
   }
   need(2 + n, "block header");
   uint64_t length = 0;
@@ -267,12 +290,20 @@ std::vector<uint8_t> Connection::ReadBlock(int timeoutMs, int termChar, size_t l
     }
   }
   Consume(2 + n);
-  return ReadDefiniteBlock(deadline, timeoutMs, static_cast<size_t>(length));
+  return ReadDefiniteBlock(deadline, timeoutMs, static_cast<size_t>(length), sink);
 }
 
-std::vector<uint8_t> Connection::ReadDefiniteBlock(Deadline deadline, int timeoutMs,
-                                                   size_t length) {
-  std::vector<uint8_t> out;
+size_t Connection::ReadDefiniteBlock(Deadline deadline, int timeoutMs, size_t length,
+                                     BlockSink& sink) {
+  uint8_t* out = nullptr;
+  try {
+    out = sink.Allocate(length);
+  } catch (...) {
+    skip_ = length;  // the bytes still come; they are no reply
+    dropLf_ = true;
+    stale_ = true;
+    throw;
+  }
   size_t got = 0;
   bool endSeen = false;
   auto endedEarly = [&](size_t at) {
@@ -288,16 +319,13 @@ std::vector<uint8_t> Connection::ReadDefiniteBlock(Deadline deadline, int timeou
         if (got + n < length) endedEarly(got + n);
         endSeen = true;
       }
-      if (out.size() < got + n) out.resize(std::max(got + n, std::min(length, kChunk)));
-      std::memcpy(out.data() + got, Data(), n);
+      std::memcpy(out + got, Data(), n);
       Consume(n);
       got += n;
       continue;
     }
-    if (out.size() == got)
-      out.resize(std::min(length, std::max(out.size() * 2, kFirstBlockAllocation)));
-    // Large blocks go straight from the link into the result.
-    IoResult r = transport_->Read(out.data() + got, out.size() - got, deadline);
+    // The rest goes straight from the link into its place.
+    IoResult r = transport_->Read(out + got, length - got, deadline);
     got += r.count;
     if (r.end) {
       if (got < length) endedEarly(got);
@@ -314,12 +342,11 @@ std::vector<uint8_t> Connection::ReadDefiniteBlock(Deadline deadline, int timeou
       Lose("the connection was lost inside a block of " + Bytes(length) + " after " +
            std::to_string(got) + " data bytes: " + r.detail);
   }
-  out.resize(length);
   if (!endSeen) {
     dropLf_ = true;
     Settle();
   }
-  return out;
+  return length;
 }
 
 }  // namespace instrument_io

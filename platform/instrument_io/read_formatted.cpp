@@ -1,6 +1,8 @@
 #include "instrument_io/read_formatted.h"
 
 #include <cstring>
+#include <new>
+#include <utility>
 
 #include "com/bstr.h"
 #include "com/safearray.h"
@@ -185,19 +187,32 @@ HRESULT StoreText(const ReadPlan& plan, const std::string& reply) {
   return S_OK;
 }
 
-HRESULT StoreBytes(const ReadPlan& plan, const std::vector<uint8_t>& bytes) {
-  SAFEARRAY* sa = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
-  if (!sa) return E_OUTOFMEMORY;
-  if (!bytes.empty()) {
-    void* raw = nullptr;
-    HRESULT hr = SafeArrayAccessData(sa, &raw);
-    if (FAILED(hr)) {
-      SafeArrayDestroy(sa);
-      return hr;
-    }
-    std::memcpy(raw, bytes.data(), bytes.size());
-    SafeArrayUnaccessData(sa);
+ByteArraySink::~ByteArraySink() {
+  if (array_) {
+    SafeArrayUnaccessData(array_);
+    SafeArrayDestroy(array_);
   }
+}
+
+uint8_t* ByteArraySink::Allocate(size_t length) {
+  SAFEARRAY* sa = length <= 0xffffffffu
+                      ? SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(length))
+                      : nullptr;
+  void* data = nullptr;
+  if (!sa || FAILED(SafeArrayAccessData(sa, &data))) {
+    if (sa) SafeArrayDestroy(sa);
+    throw std::bad_alloc();
+  }
+  array_ = sa;
+  return static_cast<uint8_t*>(data);
+}
+
+void ByteArraySink::Store(const ReadPlan& plan) {
+  SAFEARRAY* sa = std::exchange(array_, nullptr);
+  if (!sa)
+    sa = SafeArrayCreateVector(VT_UI1, 0, 0);
+  else
+    SafeArrayUnaccessData(sa);
   VARIANT* v = plan.target;
   if (v->vt == (VT_BYREF | VT_ARRAY | VT_UI1)) {
     if (*v->pparray) SafeArrayDestroy(*v->pparray);
@@ -207,7 +222,6 @@ HRESULT StoreBytes(const ReadPlan& plan, const std::vector<uint8_t>& bytes) {
     v->vt = VT_ARRAY | VT_UI1;
     v->parray = sa;
   }
-  return S_OK;
 }
 
 }  // namespace instrument_io

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "com/automation.h"
+#include "instrument_io/connection.h"
 
 namespace instrument_io {
 
@@ -23,7 +24,16 @@ struct ReadPlan {
 // Checks the format and the variant before anything is read; on failure `why` says why.
 HRESULT PlanRead(VARIANT* data, BSTR format, ReadPlan* plan, std::string* why);
 HRESULT StoreText(const ReadPlan& plan, const std::string& reply);
-HRESULT StoreBytes(const ReadPlan& plan, const std::vector<uint8_t>& bytes);
+// Receives an "I1" block straight into a new byte array, then stores it in the variant.
+class ByteArraySink : public BlockSink {
+ public:
+  ~ByteArraySink();
+  uint8_t* Allocate(size_t length) override;  // throws std::bad_alloc
+  void Store(const ReadPlan& plan);
+
+ private:
+  SAFEARRAY* array_ = nullptr;
+};
 
 // Instrument text is bytes; each byte is the character of that code (ISO 8859-1).
 BSTR BytesToBstr(const std::string& bytes);

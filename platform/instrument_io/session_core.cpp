@@ -96,6 +96,14 @@ std::vector<uint8_t> SessionCore::ReadBlock() {
   }
 }
 
+size_t SessionCore::ReadBlock(BlockSink& sink) {
+  try {
+    return connection_->ReadBlock(timeoutMs_, termChar_, blockLimit_, sink);
+  } catch (const IoError& e) {
+    Rethrow(e);
+  }
+}
+
 std::unique_ptr<SessionCore> OpenSessionCore(const std::string& text, const OpenOptions& options) {
   std::optional<Address> a = ParseAddress(text);
   std::string label = text;

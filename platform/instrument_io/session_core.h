@@ -42,6 +42,7 @@ class SessionCore {
   void Write(const std::string& command);
   std::string ReadText();
   std::vector<uint8_t> ReadBlock();
+  size_t ReadBlock(BlockSink& sink);
 
  private:
   [[noreturn]] void Rethrow(const IoError& e) const;

@@ -86,7 +86,12 @@ HRESULT SessionObject::ReadFormatted(VARIANT* data, BSTR format) {
   if (HRESULT hr = PlanRead(data, format, &plan, &why); FAILED(hr))
     return Fail(hr, core_->Address() + ": " + why);
   return Guarded([&] {
-    if (plan.kind == ReadPlan::kBytes) return StoreBytes(plan, core_->ReadBlock());
+    if (plan.kind == ReadPlan::kBytes) {
+      ByteArraySink sink;
+      core_->ReadBlock(sink);
+      sink.Store(plan);
+      return S_OK;
+    }
     return StoreText(plan, core_->ReadText());
   });
 }
