@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -12,8 +13,10 @@
 #include "Rastova.h"
 #include "com/activation.h"
 #include "com/errorinfo.h"
+#include "com/module.h"
 #include "com/ptr.h"
 #include "com/registry.h"
+#include "com/strings.h"
 #include "com/typelib.h"
 #include "run_program.h"
 #include "tiff_fixture.h"
@@ -133,6 +136,81 @@ TEST_F(RastovaTest, RegistrationWritesExactlyTheScriptsKeysAndTheTypeLibrary) {
   EXPECT_TRUE(com::registry::KeyExists("HKCR\\CLSID\\{00000000-1111-2222-3333-444444444444}"));
   r = RunCommand(Quote(kRegsvr) + " -u " + Quote(kLibrary));
   EXPECT_EQ(r.status, 0) << "unregistering twice: " << r.output;
+}
+
+std::string Text(BSTR b) {
+  std::string s = com::Utf16ToUtf8(std::u16string_view(b ? b : u"", SysStringLen(b)));
+  SysFreeString(b);
+  return s;
+}
+
+TEST_F(RastovaTest, CarriesItsScriptTypeLibraryStringAndVersionBlock) {
+  Exports e = Load(kLibrary);
+  ASSERT_TRUE(e.handle) << dlerror();
+  EXPECT_TRUE(com::FindResource(e.handle, "REGISTRY", 101));
+  EXPECT_EQ(com::LoadStringResource(e.handle, 100), std::u16string(u"Rastova"));
+
+  auto v = com::ReadVersionInfo(e.handle);
+  ASSERT_TRUE(v);
+  const WORD version[4] = {1, 0, 0, 1};
+  EXPECT_TRUE(std::equal(version, version + 4, v->fileVersion));
+  EXPECT_TRUE(std::equal(version, version + 4, v->productVersion));
+  EXPECT_EQ(v->language, 0x0409);
+  EXPECT_EQ(v->codePage, 1200);
+  EXPECT_EQ(v->fileType, 2u);  // a dynamic-link library
+  EXPECT_EQ(v->fileOS, 0x40004u);
+  EXPECT_EQ(v->FileVersion, u"1, 0, 0, 1");
+  EXPECT_EQ(v->ProductVersion, u"1, 0, 0, 1");
+  EXPECT_EQ(v->FileDescription, u"Rastova Module");
+  EXPECT_EQ(v->ProductName, u"Rastova Module");
+  EXPECT_EQ(v->InternalName, u"Rastova");
+  EXPECT_EQ(v->OriginalFilename, u"Rastova.DLL");
+  EXPECT_EQ(v->CompanyName, u"");
+  EXPECT_TRUE(v->OLESelfRegister);
+
+  com::ComPtr<ITypeLib> lib;
+  ASSERT_EQ(com::LoadTypeLibFromResource(e.handle, 1, lib.Put()), S_OK);
+  TLIBATTR* la = nullptr;
+  ASSERT_EQ(lib->GetLibAttr(&la), S_OK);
+  EXPECT_EQ(la->guid, LIBID_RASTOVALib);
+  EXPECT_EQ(la->wMajorVerNum, 1);
+  EXPECT_EQ(la->wMinorVerNum, 0);
+  lib->ReleaseTLibAttr(la);
+  BSTR name = nullptr, doc = nullptr;
+  ASSERT_EQ(lib->GetDocumentation(-1, &name, &doc, nullptr, nullptr), S_OK);
+  EXPECT_EQ(Text(name), "RASTOVALib");
+  EXPECT_EQ(Text(doc), "Rastova 1.0 Type Library");
+
+  com::ComPtr<ITypeInfo> coclass, itf;
+  ASSERT_EQ(lib->GetTypeInfoOfGuid(CLSID_TiffToBitmap, coclass.Put()), S_OK);
+  TYPEATTR* ta = nullptr;
+  ASSERT_EQ(coclass->GetTypeAttr(&ta), S_OK);
+  EXPECT_EQ(ta->typekind, TKIND_COCLASS);
+  EXPECT_TRUE(ta->wTypeFlags & TYPEFLAG_FCANCREATE);
+  coclass->ReleaseTypeAttr(ta);
+  ASSERT_EQ(coclass->GetDocumentation(MEMBERID_NIL, &name, &doc, nullptr, nullptr), S_OK);
+  EXPECT_EQ(Text(name), "TiffToBitmap");
+  EXPECT_EQ(Text(doc), "TiffToBitmap Class");
+
+  ASSERT_EQ(lib->GetTypeInfoOfGuid(IID_ITiffToBitmap, itf.Put()), S_OK);
+  ASSERT_EQ(itf->GetTypeAttr(&ta), S_OK);
+  EXPECT_TRUE(ta->wTypeFlags & TYPEFLAG_FDUAL);
+  EXPECT_TRUE(ta->wTypeFlags & TYPEFLAG_FOLEAUTOMATION);
+  itf->ReleaseTypeAttr(ta);
+  ASSERT_EQ(itf->GetDocumentation(MEMBERID_NIL, &name, &doc, nullptr, nullptr), S_OK);
+  EXPECT_EQ(Text(name), "ITiffToBitmap");
+  EXPECT_EQ(Text(doc), "ITiffToBitmap Interface");
+  ASSERT_EQ(itf->GetDocumentation(1, &name, &doc, nullptr, nullptr), S_OK);
+  EXPECT_EQ(Text(name), "Convert");
+  EXPECT_EQ(Text(doc), "method Convert");
+  BSTR names[3] = {};
+  UINT count = 0;
+  ASSERT_EQ(itf->GetNames(1, names, 3, &count), S_OK);
+  ASSERT_EQ(count, 3u);
+  EXPECT_EQ(Text(names[0]), "Convert");
+  EXPECT_EQ(Text(names[1]), "pathToTiff");
+  EXPECT_EQ(Text(names[2]), "pathToBitmap");
+  dlclose(e.handle);
 }
 
 TEST_F(RastovaTest, CanUnloadNowFollowsObjectsFactoryReferencesAndServerLocks) {
