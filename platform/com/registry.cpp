@@ -34,8 +34,8 @@ std::unordered_set<HKEY>& LiveHandles() {
   return *live;
 }
 
-std::u16string_view View(LPCWSTR text) {
-  return text ? std::u16string_view(text, WideLength(text)) : std::u16string_view();
+std::string Utf8(LPCWSTR text) {
+  return text ? Utf16ToUtf8(std::u16string_view(text, WideLength(text))) : std::string();
 }
 
 HKEY NewHandle(Key key) {
@@ -110,7 +110,7 @@ LONG RegCreateKeyExW(HKEY key, LPCWSTR subKey, DWORD, LPWSTR, DWORD, REGSAM, voi
   Key base, created;
   bool isNew = false;
   if (LONG r = ResolveHandle(key, &base); r != ERROR_SUCCESS) return r;
-  if (LONG r = CreateSub(base, View(subKey), &created, &isNew); r != ERROR_SUCCESS) return r;
+  if (LONG r = CreateSub(base, Utf8(subKey), &created, &isNew); r != ERROR_SUCCESS) return r;
   if (LONG r = scope.Commit(); r != ERROR_SUCCESS) return r;
   if (disposition) *disposition = isNew ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   *result = NewHandle(std::move(created));
@@ -124,7 +124,7 @@ LONG RegOpenKeyExW(HKEY key, LPCWSTR subKey, DWORD, REGSAM, HKEY* result) {
   if (LONG r = Connect(); r != ERROR_SUCCESS) return r;
   Key base, opened;
   if (LONG r = ResolveHandle(key, &base); r != ERROR_SUCCESS) return r;
-  if (LONG r = OpenSub(base, View(subKey), &opened); r != ERROR_SUCCESS) return r;
+  if (LONG r = OpenSub(base, Utf8(subKey), &opened); r != ERROR_SUCCESS) return r;
   *result = NewHandle(std::move(opened));
   return ERROR_SUCCESS;
 }
@@ -156,7 +156,7 @@ LONG RegSetValueExW(HKEY key, LPCWSTR valueName, DWORD, DWORD type, const BYTE* 
   if (LONG r = scope.Begin(); r != ERROR_SUCCESS) return r;
   Key target;
   if (LONG r = ResolveHandle(key, &target); r != ERROR_SUCCESS) return r;
-  if (LONG r = WriteValue(target, View(valueName), type, bytes.data(), bytes.size());
+  if (LONG r = WriteValue(target, Utf8(valueName), type, bytes.data(), bytes.size());
       r != ERROR_SUCCESS)
     return r;
   return scope.Commit();
@@ -170,7 +170,7 @@ LONG RegQueryValueExW(HKEY key, LPCWSTR valueName, DWORD*, DWORD* type, BYTE* da
   if (LONG r = ResolveHandle(key, &target); r != ERROR_SUCCESS) return r;
   DWORD valueType = REG_NONE;
   std::vector<BYTE> bytes;
-  if (LONG r = ReadValue(target, View(valueName), &valueType, &bytes); r != ERROR_SUCCESS) return r;
+  if (LONG r = ReadValue(target, Utf8(valueName), &valueType, &bytes); r != ERROR_SUCCESS) return r;
   if (type) *type = valueType;
   LONG r = CopyData(bytes, data, size);
   if (r == ERROR_MORE_DATA)
@@ -185,7 +185,7 @@ LONG RegDeleteValueW(HKEY key, LPCWSTR valueName) {
   if (LONG r = scope.Begin(); r != ERROR_SUCCESS) return r;
   Key target;
   if (LONG r = ResolveHandle(key, &target); r != ERROR_SUCCESS) return r;
-  if (LONG r = RemoveValue(target, View(valueName)); r != ERROR_SUCCESS) return r;
+  if (LONG r = RemoveValue(target, Utf8(valueName)); r != ERROR_SUCCESS) return r;
   return scope.Commit();
 }
 
@@ -196,7 +196,7 @@ LONG RegDeleteTreeW(HKEY key, LPCWSTR subKey) {
   if (LONG r = scope.Begin(); r != ERROR_SUCCESS) return r;
   Key base, target;
   if (LONG r = ResolveHandle(key, &base); r != ERROR_SUCCESS) return r;
-  if (LONG r = OpenSub(base, View(subKey), &target); r != ERROR_SUCCESS) return r;
+  if (LONG r = OpenSub(base, Utf8(subKey), &target); r != ERROR_SUCCESS) return r;
   if (LONG r = RemoveTree(target); r != ERROR_SUCCESS) return r;
   return scope.Commit();
 }
@@ -208,7 +208,7 @@ LONG RegDeleteKeyW(HKEY key, LPCWSTR subKey) {
   if (LONG r = scope.Begin(); r != ERROR_SUCCESS) return r;
   Key base, target;
   if (LONG r = ResolveHandle(key, &base); r != ERROR_SUCCESS) return r;
-  if (LONG r = OpenSub(base, View(subKey), &target); r != ERROR_SUCCESS) return r;
+  if (LONG r = OpenSub(base, Utf8(subKey), &target); r != ERROR_SUCCESS) return r;
   if (LONG r = RemoveKey(target); r != ERROR_SUCCESS) return r;
   return scope.Commit();
 }
@@ -219,6 +219,7 @@ LONG RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, DWORD* nameLength, DWORD*
   if (!name || !nameLength)
     return Fail(ERROR_INVALID_PARAMETER, "registry: no buffer for the key name");
   if (LONG r = Connect(); r != ERROR_SUCCESS) return r;
+  ReadScope snapshot;
   Key target;
   if (LONG r = ResolveHandle(key, &target); r != ERROR_SUCCESS) return r;
   std::vector<std::string> names;
@@ -241,6 +242,7 @@ LONG RegEnumValueW(HKEY key, DWORD index, LPWSTR name, DWORD* nameLength, DWORD*
     return Fail(ERROR_INVALID_PARAMETER, "registry: no buffer for the value name");
   if (data && !size) return Fail(ERROR_INVALID_PARAMETER, "registry: data buffer without a size");
   if (LONG r = Connect(); r != ERROR_SUCCESS) return r;
+  ReadScope snapshot;
   Key target;
   if (LONG r = ResolveHandle(key, &target); r != ERROR_SUCCESS) return r;
   std::vector<Entry> entries;

@@ -1,5 +1,7 @@
 #include "com/registry_fold.h"
 
+#include "com/strings.h"
+
 namespace com::regstore {
 
 char16_t FoldChar(char16_t c) {
@@ -29,6 +31,15 @@ char16_t FoldChar(char16_t c) {
   if (c >= 0x400 && c <= 0x40F) return c + 0x50;
   if (c >= 0x410 && c <= 0x42F) return c + 0x20;
   return c;
+}
+
+std::string FoldUtf8(std::string_view name) {
+  std::string out(name);
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) >= 0x80) return Utf16ToUtf8(FoldName(Utf8ToUtf16(name)));
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 0x20);
+  }
+  return out;
 }
 
 std::u16string FoldName(std::u16string_view name) {

@@ -11,5 +11,7 @@ namespace com::regstore {
 // Greek and Cyrillic; every other unit is its own fold.
 char16_t FoldChar(char16_t c);
 std::u16string FoldName(std::u16string_view name);
+// The same for a UTF-8 name, quick when it is plain ASCII.
+std::string FoldUtf8(std::string_view name);
 
 }  // namespace com::regstore

@@ -2,6 +2,7 @@
 #include <strings.h>
 
 #include <cstring>
+#include <optional>
 
 #include "com/registry.h"
 #include "com/registry_keys.h"
@@ -13,19 +14,24 @@ namespace {
 
 using regstore::Key;
 
-// Opens the existing key a path names.
-LONG OpenPath(const std::string& path, Key* key) {
+LONG BadPath(const std::string& path) {
+  return regstore::Fail(ERROR_INVALID_PARAMETER,
+                        "registry: bad key path '" + path +
+                            "': it must start with HKEY_CLASSES_ROOT (HKCR) or "
+                            "HKEY_CURRENT_USER (HKCU)");
+}
+
+// Opens the existing key a path names for reading; *snapshot then keeps what is read
+// under it consistent.
+LONG OpenPath(const std::string& path, Key* key, std::optional<regstore::ReadScope>* snapshot) {
   HKEY root = nullptr;
   std::string subKey;
-  if (!SplitRoot(path, &root, &subKey))
-    return regstore::Fail(ERROR_INVALID_PARAMETER,
-                          "registry: bad key path '" + path +
-                              "': it must start with HKEY_CLASSES_ROOT (HKCR) or "
-                              "HKEY_CURRENT_USER (HKCU)");
+  if (!SplitRoot(path, &root, &subKey)) return BadPath(path);
   if (LONG r = regstore::Connect(); r != ERROR_SUCCESS) return r;
+  snapshot->emplace();
   Key base;
   regstore::ResolveHandle(root, &base);
-  return regstore::OpenSub(base, Utf8ToUtf16(subKey), key);
+  return regstore::OpenSub(base, subKey, key);
 }
 
 // Runs change(key) on the key a path names, created when missing, as one unit.
@@ -33,19 +39,15 @@ template <class Change>
 LONG ChangeAt(const std::string& path, bool create, Change change) {
   HKEY root = nullptr;
   std::string subKey;
-  if (!SplitRoot(path, &root, &subKey))
-    return regstore::Fail(ERROR_INVALID_PARAMETER,
-                          "registry: bad key path '" + path +
-                              "': it must start with HKEY_CLASSES_ROOT (HKCR) or "
-                              "HKEY_CURRENT_USER (HKCU)");
+  if (!SplitRoot(path, &root, &subKey)) return BadPath(path);
   if (LONG r = regstore::Connect(); r != ERROR_SUCCESS) return r;
   regstore::WriteScope scope;
   if (LONG r = scope.Begin(); r != ERROR_SUCCESS) return r;
   Key base, key;
   regstore::ResolveHandle(root, &base);
   bool created = false;
-  LONG r = create ? regstore::CreateSub(base, Utf8ToUtf16(subKey), &key, &created)
-                  : regstore::OpenSub(base, Utf8ToUtf16(subKey), &key);
+  LONG r = create ? regstore::CreateSub(base, subKey, &key, &created)
+                  : regstore::OpenSub(base, subKey, &key);
   if (r != ERROR_SUCCESS) return r;
   if ((r = change(key)) != ERROR_SUCCESS) return r;
   return scope.Commit();
@@ -61,10 +63,14 @@ std::string TextOf(const std::vector<BYTE>& data) {
 LONG ReadTyped(const std::string& path, const std::string& name, DWORD wanted,
                std::vector<BYTE>* data) {
   auto lock = regstore::Lock();
-  Key key;
-  if (LONG r = OpenPath(path, &key); r != ERROR_SUCCESS) return r;
+  HKEY root = nullptr;
+  std::string subKey;
+  if (!SplitRoot(path, &root, &subKey)) return BadPath(path);
+  if (LONG r = regstore::Connect(); r != ERROR_SUCCESS) return r;
+  Key base, key;
+  regstore::ResolveHandle(root, &base);
   DWORD type = REG_NONE;
-  if (LONG r = regstore::ReadValue(key, Utf8ToUtf16(name), &type, data); r != ERROR_SUCCESS)
+  if (LONG r = regstore::ReadValueBelow(base, subKey, name, &key, &type, data); r != ERROR_SUCCESS)
     return r;
   if (type != wanted || (type == REG_DWORD && data->size() != sizeof(DWORD))) {
     std::string label = name.empty() ? "the default value" : "value '" + name + "'";
@@ -133,8 +139,7 @@ LONG SetText(const std::string& path, const std::string& name, const std::string
   std::u16string wide = Utf8ToUtf16(text);
   wide.push_back(u'\0');
   return ChangeAt(path, true, [&](const Key& key) {
-    return regstore::WriteValue(key, Utf8ToUtf16(name), REG_SZ,
-                                reinterpret_cast<const BYTE*>(wide.data()),
+    return regstore::WriteValue(key, name, REG_SZ, reinterpret_cast<const BYTE*>(wide.data()),
                                 wide.size() * sizeof(char16_t));
   });
 }
@@ -142,8 +147,8 @@ LONG SetText(const std::string& path, const std::string& name, const std::string
 LONG SetNumber(const std::string& path, const std::string& name, DWORD number) {
   auto lock = regstore::Lock();
   return ChangeAt(path, true, [&](const Key& key) {
-    return regstore::WriteValue(key, Utf8ToUtf16(name), REG_DWORD,
-                                reinterpret_cast<const BYTE*>(&number), sizeof number);
+    return regstore::WriteValue(key, name, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
+                                sizeof number);
   });
 }
 
@@ -159,21 +164,22 @@ LONG DeleteTree(const std::string& path) {
 
 LONG DeleteValue(const std::string& path, const std::string& name) {
   auto lock = regstore::Lock();
-  return ChangeAt(path, false,
-                  [&](const Key& key) { return regstore::RemoveValue(key, Utf8ToUtf16(name)); });
+  return ChangeAt(path, false, [&](const Key& key) { return regstore::RemoveValue(key, name); });
 }
 
 bool KeyExists(const std::string& path) {
   auto lock = regstore::Lock();
   Key key;
-  return OpenPath(path, &key) == ERROR_SUCCESS;
+  std::optional<regstore::ReadScope> snapshot;
+  return OpenPath(path, &key, &snapshot) == ERROR_SUCCESS;
 }
 
 LONG ListSubkeys(const std::string& path, std::vector<std::string>* names) {
   auto lock = regstore::Lock();
   names->clear();
   Key key;
-  if (LONG r = OpenPath(path, &key); r != ERROR_SUCCESS) return r;
+  std::optional<regstore::ReadScope> snapshot;
+  if (LONG r = OpenPath(path, &key, &snapshot); r != ERROR_SUCCESS) return r;
   return regstore::ListKeys(key, -1, names);
 }
 
@@ -181,7 +187,8 @@ LONG ListValues(const std::string& path, std::vector<Value>* values) {
   auto lock = regstore::Lock();
   values->clear();
   Key key;
-  if (LONG r = OpenPath(path, &key); r != ERROR_SUCCESS) return r;
+  std::optional<regstore::ReadScope> snapshot;
+  if (LONG r = OpenPath(path, &key, &snapshot); r != ERROR_SUCCESS) return r;
   std::vector<regstore::Entry> entries;
   if (LONG r = regstore::ListValueEntries(key, -1, &entries); r != ERROR_SUCCESS) return r;
   for (auto& entry : entries) {

@@ -4,7 +4,6 @@
 
 #include "com/registry_fold.h"
 #include "com/registry_store.h"
-#include "com/strings.h"
 
 namespace com::regstore {
 namespace {
@@ -12,30 +11,35 @@ namespace {
 constexpr size_t kMaxKeyName = 255;
 constexpr size_t kMaxValueName = 16383;
 
-std::string FoldUtf8(std::u16string_view name) { return Utf16ToUtf8(FoldName(name)); }
+// Length in UTF-16 units, which is what the name limits count.
+size_t WideSize(std::string_view utf8) {
+  size_t units = 0;
+  for (unsigned char c : utf8) units += ((c & 0xC0) != 0x80) + (c >= 0xF0);
+  return units;
+}
 
-std::string ValueLabel(std::u16string_view name, const Key& key) {
+std::string ValueLabel(std::string_view name, const Key& key) {
   if (name.empty()) return "the default value of " + key.display;
-  return "value '" + Utf16ToUtf8(name) + "' of " + key.display;
+  return "value '" + std::string(name) + "' of " + key.display;
 }
 
 // Splits "A\B\C" (one trailing '\' allowed) into its parts.
-LONG SplitSubKey(std::u16string_view subKey, std::vector<std::u16string_view>* parts,
-                 std::u16string_view* trimmed) {
-  if (!subKey.empty() && subKey.front() == u'\\')
+LONG SplitSubKey(std::string_view subKey, std::vector<std::string_view>* parts,
+                 std::string_view* trimmed) {
+  if (!subKey.empty() && subKey.front() == '\\')
     return Fail(ERROR_INVALID_PARAMETER,
-                Describe("bad key name '" + Utf16ToUtf8(subKey) + "': it starts with '\\'"));
-  if (!subKey.empty() && subKey.back() == u'\\') subKey.remove_suffix(1);
+                Describe("bad key name '" + std::string(subKey) + "': it starts with '\\'"));
+  if (!subKey.empty() && subKey.back() == '\\') subKey.remove_suffix(1);
   *trimmed = subKey;
   parts->clear();
   if (subKey.empty()) return ERROR_SUCCESS;
   size_t start = 0;
   while (true) {
-    size_t end = subKey.find(u'\\', start);
-    std::u16string_view part = subKey.substr(start, end == subKey.npos ? subKey.npos : end - start);
-    if (part.empty() || part.size() > kMaxKeyName)
+    size_t end = subKey.find('\\', start);
+    std::string_view part = subKey.substr(start, end == subKey.npos ? subKey.npos : end - start);
+    if (part.empty() || WideSize(part) > kMaxKeyName)
       return Fail(ERROR_INVALID_PARAMETER,
-                  Describe("bad key name '" + Utf16ToUtf8(subKey) + "': " +
+                  Describe("bad key name '" + std::string(subKey) + "': " +
                            (part.empty() ? "empty part" : "a part longer than 255 characters")));
     parts->push_back(part);
     if (end == subKey.npos) break;
@@ -60,8 +64,8 @@ LONG FindKey(int hive, const std::string& fold, int64_t* id) {
   return SqlFail(rc, false, "cannot read");
 }
 
-LONG CheckValueName(std::u16string_view name) {
-  if (name.size() > kMaxValueName)
+LONG CheckValueName(std::string_view name) {
+  if (WideSize(name) > kMaxValueName)
     return Fail(ERROR_INVALID_PARAMETER, Describe("value name longer than 16383 characters"));
   return ERROR_SUCCESS;
 }
@@ -78,9 +82,9 @@ LONG CheckAlive(const Key& key) {
   return SqlFail(rc, false, "cannot read");
 }
 
-LONG OpenSub(const Key& base, std::u16string_view subKey, Key* key) {
-  std::vector<std::u16string_view> parts;
-  std::u16string_view trimmed;
+LONG OpenSub(const Key& base, std::string_view subKey, Key* key) {
+  std::vector<std::string_view> parts;
+  std::string_view trimmed;
   if (LONG r = SplitSubKey(subKey, &parts, &trimmed); r != ERROR_SUCCESS) return r;
   if (parts.empty()) {
     *key = base;
@@ -88,7 +92,7 @@ LONG OpenSub(const Key& base, std::u16string_view subKey, Key* key) {
   }
   std::string fold = base.fold;
   for (auto part : parts) fold = Join(fold, FoldUtf8(part));
-  std::string display = base.display + "\\" + Utf16ToUtf8(trimmed);
+  std::string display = base.display + "\\" + std::string(trimmed);
   int64_t id = 0;
   LONG r = FindKey(base.hive, fold, &id);
   if (r == ERROR_FILE_NOT_FOUND) {
@@ -101,9 +105,9 @@ LONG OpenSub(const Key& base, std::u16string_view subKey, Key* key) {
   return ERROR_SUCCESS;
 }
 
-LONG CreateSub(const Key& base, std::u16string_view subKey, Key* key, bool* created) {
-  std::vector<std::u16string_view> parts;
-  std::u16string_view trimmed;
+LONG CreateSub(const Key& base, std::string_view subKey, Key* key, bool* created) {
+  std::vector<std::string_view> parts;
+  std::string_view trimmed;
   if (LONG r = SplitSubKey(subKey, &parts, &trimmed); r != ERROR_SUCCESS) return r;
   if (LONG r = CheckAlive(base); r != ERROR_SUCCESS) return r;
   *created = false;
@@ -115,7 +119,7 @@ LONG CreateSub(const Key& base, std::u16string_view subKey, Key* key, bool* crea
     LONG r = FindKey(base.hive, fold, &id);
     if (r == ERROR_FILE_NOT_FOUND) {
       Statement insert("INSERT INTO keys(hive, parent, fold, name) VALUES(?1, ?2, ?3, ?4)");
-      insert.Bind(1, base.hive).Bind(2, parent).Bind(3, fold).Bind(4, Utf16ToUtf8(part));
+      insert.Bind(1, base.hive).Bind(2, parent).Bind(3, fold).Bind(4, std::string(part));
       int rc = insert.Step();
       if (rc != SQLITE_DONE) return SqlFail(rc, true, "cannot write");
       id = LastInsertId();
@@ -127,12 +131,12 @@ LONG CreateSub(const Key& base, std::u16string_view subKey, Key* key, bool* crea
     }
     parent = id;
   }
-  std::string display = parts.empty() ? base.display : base.display + "\\" + Utf16ToUtf8(trimmed);
+  std::string display = parts.empty() ? base.display : base.display + "\\" + std::string(trimmed);
   *key = Key{base.hive, parent, std::move(fold), std::move(display)};
   return ERROR_SUCCESS;
 }
 
-LONG ReadValue(const Key& key, std::u16string_view name, DWORD* type, std::vector<BYTE>* data) {
+LONG ReadValue(const Key& key, std::string_view name, DWORD* type, std::vector<BYTE>* data) {
   if (LONG r = CheckValueName(name); r != ERROR_SUCCESS) return r;
   {
     Statement read("SELECT type, data FROM vals WHERE key = ?1 AND fold = ?2");
@@ -150,21 +154,50 @@ LONG ReadValue(const Key& key, std::u16string_view name, DWORD* type, std::vecto
   return Fail(ERROR_FILE_NOT_FOUND, Describe(ValueLabel(name, key) + " does not exist"));
 }
 
-LONG WriteValue(const Key& key, std::u16string_view name, DWORD type, const BYTE* data,
-                size_t size) {
+LONG ReadValueBelow(const Key& base, std::string_view subKey, std::string_view name, Key* key,
+                    DWORD* type, std::vector<BYTE>* data) {
+  std::vector<std::string_view> parts;
+  std::string_view trimmed;
+  if (LONG r = SplitSubKey(subKey, &parts, &trimmed); r != ERROR_SUCCESS) return r;
+  if (LONG r = CheckValueName(name); r != ERROR_SUCCESS) return r;
+  std::string fold = base.fold;
+  for (auto part : parts) fold = Join(fold, FoldUtf8(part));
+  {
+    Statement read(
+        "SELECT k.id, v.type, v.data FROM keys k JOIN vals v ON v.key = k.id "
+        "WHERE k.hive = ?1 AND k.fold = ?2 AND v.fold = ?3");
+    read.Bind(1, base.hive).Bind(2, fold).Bind(3, FoldUtf8(name));
+    int rc = read.Step();
+    if (rc == SQLITE_ROW) {
+      std::string display =
+          parts.empty() ? base.display : base.display + "\\" + std::string(trimmed);
+      *key = Key{base.hive, read.Int(0), std::move(fold), std::move(display)};
+      *type = static_cast<DWORD>(read.Int(1));
+      auto* bytes = static_cast<const BYTE*>(read.Blob(2));
+      data->assign(bytes, bytes + read.Bytes(2));
+      return ERROR_SUCCESS;
+    }
+    if (rc != SQLITE_DONE) return SqlFail(rc, false, "cannot read");
+  }
+  // Say what exactly is missing.
+  if (LONG r = OpenSub(base, subKey, key); r != ERROR_SUCCESS) return r;
+  return ReadValue(*key, name, type, data);
+}
+
+LONG WriteValue(const Key& key, std::string_view name, DWORD type, const BYTE* data, size_t size) {
   if (LONG r = CheckValueName(name); r != ERROR_SUCCESS) return r;
   if (LONG r = CheckAlive(key); r != ERROR_SUCCESS) return r;
   Statement write(
       "INSERT INTO vals(key, fold, name, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
       "ON CONFLICT(key, fold) DO UPDATE SET type = excluded.type, data = excluded.data");
-  write.Bind(1, key.id).Bind(2, FoldUtf8(name)).Bind(3, Utf16ToUtf8(name)).Bind(4, type);
+  write.Bind(1, key.id).Bind(2, FoldUtf8(name)).Bind(3, std::string(name)).Bind(4, type);
   write.BindBlob(5, data, size);
   int rc = write.Step();
   if (rc != SQLITE_DONE) return SqlFail(rc, true, "cannot write");
   return ERROR_SUCCESS;
 }
 
-LONG RemoveValue(const Key& key, std::u16string_view name) {
+LONG RemoveValue(const Key& key, std::string_view name) {
   if (LONG r = CheckAlive(key); r != ERROR_SUCCESS) return r;
   Statement remove("DELETE FROM vals WHERE key = ?1 AND fold = ?2");
   remove.Bind(1, key.id).Bind(2, FoldUtf8(name));

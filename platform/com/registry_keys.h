@@ -1,5 +1,6 @@
 // Key and value operations on the connected registry file, shared by the Win32-style
-// calls and the UTF-8 helpers. Called with the store's lock held after Connect().
+// calls and the UTF-8 helpers; names and paths in UTF-8. Called with the store's lock held
+// after Connect().
 #pragma once
 
 #include <cstdint>
@@ -22,17 +23,19 @@ bool IsRoot(HKEY key);
 // The key a handle stands for, checking that it is still there.
 LONG ResolveHandle(HKEY handle, Key* key);
 // The existing key subKey below base (base itself when subKey is empty).
-LONG OpenSub(const Key& base, std::u16string_view subKey, Key* key);
+LONG OpenSub(const Key& base, std::string_view subKey, Key* key);
 // Same, creating what is missing; inside a WriteScope.
-LONG CreateSub(const Key& base, std::u16string_view subKey, Key* key, bool* created);
+LONG CreateSub(const Key& base, std::string_view subKey, Key* key, bool* created);
 // Checks that the key's row is still there (ERROR_KEY_DELETED when not).
 LONG CheckAlive(const Key& key);
 
-LONG ReadValue(const Key& key, std::u16string_view name, DWORD* type, std::vector<BYTE>* data);
+LONG ReadValue(const Key& key, std::string_view name, DWORD* type, std::vector<BYTE>* data);
+// The value name of key subKey below base, in one look-up; *key is set when found.
+LONG ReadValueBelow(const Key& base, std::string_view subKey, std::string_view name, Key* key,
+                    DWORD* type, std::vector<BYTE>* data);
 // Inside a WriteScope. REG_SZ data must end with its zero.
-LONG WriteValue(const Key& key, std::u16string_view name, DWORD type, const BYTE* data,
-                size_t size);
-LONG RemoveValue(const Key& key, std::u16string_view name);
+LONG WriteValue(const Key& key, std::string_view name, DWORD type, const BYTE* data, size_t size);
+LONG RemoveValue(const Key& key, std::string_view name);
 // The key with everything below it; a hive's root keeps itself and loses all it holds.
 LONG RemoveTree(const Key& key);
 // Only a key without subkeys.

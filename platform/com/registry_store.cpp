@@ -457,6 +457,19 @@ LONG WriteScope::Commit() {
   return ERROR_SUCCESS;
 }
 
+ReadScope::ReadScope() {
+  State& s = S();
+  if (!s.db || s.depth > 0 || !sqlite3_get_autocommit(s.db)) return;
+  Statement begin("BEGIN");
+  active_ = begin.Step() == SQLITE_DONE;
+}
+
+ReadScope::~ReadScope() {
+  if (!active_) return;
+  Statement commit("COMMIT");
+  if (commit.Step() != SQLITE_DONE) Exec("ROLLBACK");
+}
+
 LONG BeginTransaction() {
   State& s = S();
   if (LONG r = Connect(); r != ERROR_SUCCESS) return r;

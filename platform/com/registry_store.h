@@ -75,6 +75,19 @@ class WriteScope {
   bool savepoint_ = false;
 };
 
+// Several reads as one snapshot, taking the file's lock once rather than per statement.
+// Does nothing inside a transaction.
+class ReadScope {
+ public:
+  ReadScope();
+  ReadScope(const ReadScope&) = delete;
+  ReadScope& operator=(const ReadScope&) = delete;
+  ~ReadScope();
+
+ private:
+  bool active_ = false;
+};
+
 LONG BeginTransaction();
 LONG CommitTransaction();
 void RollbackTransaction();

@@ -65,6 +65,10 @@ TEST_F(Helpers, TextAndNumbersRoundTripInUtf8) {
   std::vector<std::string> names;
   ASSERT_EQ(ListSubkeys("HKCU\\Software", &names), ERROR_SUCCESS);
   EXPECT_EQ(names, std::vector<std::string>{"Ünï"});
+  EXPECT_EQ(GetText("HKCU\\Software\\Nowhere", "Grüße", &text), ERROR_FILE_NOT_FOUND);
+  EXPECT_NE(LastErrorText().find("key HKEY_CURRENT_USER\\Software\\Nowhere does not exist"),
+            std::string::npos)
+      << LastErrorText();
   EXPECT_EQ(ListSubkeys("HKCU\\Nowhere", &names), ERROR_FILE_NOT_FOUND);
   EXPECT_NE(LastErrorText().find("HKEY_CURRENT_USER\\Nowhere"), std::string::npos);
   EXPECT_NE(LastErrorText().find(file_), std::string::npos);
