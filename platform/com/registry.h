@@ -40,6 +40,9 @@ LONG RegDeleteValueW(HKEY key, LPCWSTR valueName);
 // Deletes subKey of key with everything below it (key itself when subKey is null).
 LONG RegDeleteTreeW(HKEY key, LPCWSTR subKey);
 LONG RegDeleteKeyW(HKEY key, LPCWSTR subKey);  // only a key without subkeys
+// Enumeration is in name order, case-insensitively. *nameLength is the buffer's size in
+// characters with the zero; on success the name's length without it; on ERROR_MORE_DATA
+// the size needed with it. A handle whose key was deleted gives ERROR_KEY_DELETED.
 LONG RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, DWORD* nameLength, DWORD* reserved,
                    LPWSTR cls, DWORD* classLength, void* lastWrite);
 LONG RegEnumValueW(HKEY key, DWORD index, LPWSTR name, DWORD* nameLength, DWORD* reserved,
