@@ -10,7 +10,6 @@
 #include "com/module.h"
 
 constexpr MEMBERID MEMBERID_NIL = -1;
-constexpr LCID LANG_NEUTRAL_LCID = 0;
 
 enum REGKIND : int { REGKIND_DEFAULT, REGKIND_REGISTER, REGKIND_NONE };
 

@@ -95,6 +95,85 @@ class Reader {
   bool ok_ = true;
 };
 
+bool KnownScalar(VARTYPE vt) {
+  switch (vt) {
+    case VT_I2:
+    case VT_I4:
+    case VT_R4:
+    case VT_R8:
+    case VT_BSTR:
+    case VT_DISPATCH:
+    case VT_ERROR:
+    case VT_BOOL:
+    case VT_VARIANT:
+    case VT_UNKNOWN:
+    case VT_I1:
+    case VT_UI1:
+    case VT_UI2:
+    case VT_UI4:
+    case VT_I8:
+    case VT_UI8:
+    case VT_INT:
+    case VT_UINT:
+    case VT_VOID:
+    case VT_HRESULT:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Pointers and arrays name what they hold; the chain ends in a scalar.
+bool WellFormed(const Type& t) {
+  for (size_t i = 0; i < t.chain.size(); ++i) {
+    VARTYPE vt = t.chain[i];
+    bool last = i + 1 == t.chain.size();
+    if (vt == VT_PTR || vt == VT_SAFEARRAY) {
+      if (last) return false;
+    } else if (!last || !KnownScalar(vt)) {
+      return false;
+    }
+  }
+  return !t.chain.empty();
+}
+
+// What the runtime relies on beyond the byte layout: bases defined before use, slots in
+// order after the base's, parameters it can call, references that resolve.
+const char* Check(const Library& l) {
+  std::vector<std::pair<std::string, unsigned>> slots = {{"IUnknown", 3}, {"IDispatch", 7}};
+  auto slotsOf = [&](const std::string& n) -> int {
+    for (const auto& [name, count] : slots)
+      if (name == n) return static_cast<int>(count);
+    return -1;
+  };
+  for (const auto& t : l.types) {
+    if (t.kind == Kind::Interface) {
+      int next = slotsOf(t.base);
+      if (next < 0) return "interface with an unknown base";
+      for (const auto& f : t.functions) {
+        if (f.slot != next++) return "method-table slots out of order";
+        if (!WellFormed(f.result) || f.params.size() > 30) return "malformed function";
+        for (size_t i = 0; i < f.params.size(); ++i) {
+          const Param& p = f.params[i];
+          if (!WellFormed(p.type) || p.type.chain.back() == VT_VOID ||
+              p.type.chain.back() == VT_HRESULT)
+            return "malformed parameter";
+          if ((p.flags & PARAMFLAG_FRETVAL) &&
+              (i + 1 != f.params.size() || p.type.chain[0] != VT_PTR))
+            return "malformed result parameter";
+        }
+      }
+      slots.emplace_back(t.name, static_cast<unsigned>(next));
+    } else if (t.kind == Kind::Alias) {
+      if (!l.Find(t.aliasOf)) return "alias of an unknown type";
+    } else {
+      for (const auto& i : t.impls)
+        if (!l.Find(i.name)) return "coclass with an unknown interface";
+    }
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 const TypeEntry* Library::Find(const std::string& typeName) const {
@@ -210,6 +289,7 @@ bool Deserialize(std::span<const uint8_t> bytes, Library* lib, std::string* erro
   }
   if (!r.ok()) return fail("type library is truncated or corrupt");
   if (!r.AtEnd()) return fail("type library has trailing bytes");
+  if (const char* why = Check(l)) return fail(why);
   *lib = std::move(l);
   return true;
 }

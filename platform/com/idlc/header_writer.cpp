@@ -72,6 +72,22 @@ std::string Comment(const std::string& text) {
   return out;
 }
 
+// A parameter name that C++ reserves gets a trailing underscore in the declaration.
+std::string ParamName(const std::string& n) {
+  static const char* const kKeywords[] = {
+      "and",      "auto",     "bool",    "break",     "case",    "catch",     "char",   "class",
+      "const",    "continue", "default", "delete",    "do",      "double",    "else",   "enum",
+      "explicit", "export",   "extern",  "false",     "float",   "for",       "friend", "goto",
+      "if",       "inline",   "int",     "long",      "mutable", "namespace", "new",    "not",
+      "operator", "or",       "private", "protected", "public",  "register",  "return", "short",
+      "signed",   "sizeof",   "static",  "struct",    "switch",  "template",  "this",   "throw",
+      "true",     "try",      "typedef", "typename",  "union",   "unsigned",  "using",  "virtual",
+      "void",     "volatile", "while"};
+  for (const char* k : kKeywords)
+    if (n == k) return n + "_";
+  return n;
+}
+
 }  // namespace
 
 std::string CppType(const Type& t) {
@@ -101,7 +117,7 @@ std::string WriteHeader(const Library& lib, const std::string& sourceName) {
           if (!f.help.empty()) o << "  // " << Comment(f.help) << "\n";
           o << "  virtual HRESULT STDMETHODCALLTYPE " << CppName(f) << "(";
           for (size_t i = 0; i < f.params.size(); ++i)
-            o << (i ? ", " : "") << CppType(f.params[i].type) << " " << f.params[i].name;
+            o << (i ? ", " : "") << CppType(f.params[i].type) << " " << ParamName(f.params[i].name);
           o << ") = 0;\n";
         }
         o << "};\n";

@@ -251,8 +251,10 @@ class Parser {
   }
 
   void Interface(const Attributes& attrs) {
+    int line = tok_.line;
     Next();
     std::string name = Expect(Tok::Ident);
+    typeLine_[name] = line;
     if (OptPunct(";")) return;  // a reference to an interface defined earlier
     CheckAttrs(attrs,
                {"object", "uuid", "dual", "hidden", "nonextensible", "oleautomation", "helpstring",
@@ -281,6 +283,7 @@ class Parser {
                "a method");
     Function f;
     int line = tok_.line;
+    funcLines_[owner].push_back(line);
     f.result = TypeSpec();
     f.name = Expect(Tok::Ident);
     f.help = Help(a);
@@ -417,8 +420,10 @@ class Parser {
     CheckAttrs(a, {"uuid", "hidden", "public", "helpstring"}, "a typedef");
     TypeEntry t;
     t.kind = Kind::Alias;
+    int line = tok_.line;
     t.aliasOf = Expect(Tok::Ident);
     t.name = Expect(Tok::Ident);
+    typeLine_[t.name] = line;
     t.guid = RequireUuid(a, "typedef " + t.name);
     t.help = Help(a);
     if (FindAttr(a, "hidden")) t.typeFlags |= TYPEFLAG_FHIDDEN;
@@ -431,6 +436,7 @@ class Parser {
     Next();
     TypeEntry t;
     t.kind = Kind::CoClass;
+    typeLine_[tok_.text] = tok_.line;
     t.name = Expect(Tok::Ident);
     t.guid = RequireUuid(attrs, "coclass " + t.name);
     t.help = Help(attrs);
@@ -480,6 +486,7 @@ class Parser {
   void Resolve(com::tlb::Library* lib) {
     std::map<std::string, int> slots = {{"IUnknown", 3}, {"IDispatch", 7}};
     for (auto& t : types_) {
+      tok_.line = typeLine_[t.name];
       if (t.kind == Kind::Interface) {
         auto b = slots.find(t.base);
         if (b == slots.end()) Fail("interface " + t.name + ": unknown base " + t.base);
@@ -504,6 +511,7 @@ class Parser {
         for (size_t i = 0; i < t.functions.size(); ++i)
           for (size_t j = 0; j < i; ++j) {
             const auto &a = t.functions[i], &c = t.functions[j];
+            tok_.line = funcLines_[t.name][i];
             if (a.name == c.name && a.invkind == c.invkind)
               Fail(t.name + "." + a.name + " is declared twice with the same kind");
             if (a.memid == c.memid && a.name != c.name)
@@ -515,6 +523,7 @@ class Parser {
       }
     }
     for (const auto& t : types_) {
+      tok_.line = typeLine_[t.name];
       auto isInterface = [&](const std::string& n) {
         for (const auto& o : types_)
           if (o.name == n && o.kind == Kind::Interface) return true;
@@ -535,6 +544,8 @@ class Parser {
   Token tok_;
   std::vector<TypeEntry> types_;
   std::set<std::string> explicitIds_;
+  std::map<std::string, int> typeLine_;
+  std::map<std::string, std::vector<int>> funcLines_;
 };
 
 }  // namespace

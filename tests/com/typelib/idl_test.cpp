@@ -116,6 +116,31 @@ TEST(IdlTest, BinaryFormRoundTripsAndRejectsDamage) {
   EXPECT_FALSE(Deserialize(huge, &back, &error));
 }
 
+TEST(IdlTest, LoaderRejectsInconsistentLibraries) {
+  // Well-formed bytes describing what the runtime cannot call safely.
+  std::vector<void (*)(Library*)> damage = {
+      [](Library* l) { l->types[0].functions[0].params[0].type.chain = {VT_PTR}; },
+      [](Library* l) {
+        l->types[0].functions[12].params[0].type.chain = {VT_I4, VT_I4};
+      },
+      [](Library* l) { l->types[0].functions[3].params[0].type.chain = {VT_USERDEFINED}; },
+      [](Library* l) { l->types[0].base = "_IWidget"; },
+      [](Library* l) { l->types[0].functions[5].slot = 99; },
+      [](Library* l) { l->types[1].aliasOf = "Nothing"; },
+      [](Library* l) { l->types[2].impls[0].name = "Nothing"; },
+      [](Library* l) {
+        std::swap(l->types[0].functions[10].params[1], l->types[0].functions[10].params[2]);
+      },
+  };
+  for (size_t i = 0; i < damage.size(); ++i) {
+    Library lib = ParseWidget();
+    damage[i](&lib);
+    Library back;
+    std::string error;
+    EXPECT_FALSE(Deserialize(Serialize(lib), &back, &error)) << i;
+  }
+}
+
 TEST(IdlTest, ReportsMistakesWithTheirLine) {
   const std::string head =
       "[uuid(583F2291-85C3-446D-B85A-EFF0AB49E2E1), version(1.0)]\nlibrary L {\n";
@@ -133,13 +158,13 @@ TEST(IdlTest, ReportsMistakesWithTheirLine) {
       {itf + "interface I : IDispatch {\nlong F();\n};\n};",
        "F: an automation method returns HRESULT"},
       {itf + "interface I : IDispatch {\n[id(1)] HRESULT A();\n[id(1)] HRESULT B();\n};\n};",
-       "B and A share a DISPID"},
+       "6: I: B and A share a DISPID"},
       {itf + "interface I : IDispatch {\nHRESULT F([out, retval] long* r, [in] long a);\n};\n};",
        "[retval] must be the last parameter"},
       {itf + "interface I : IDispatch {\n[shiny] HRESULT F();\n};\n};", "attribute 'shiny'"},
-      {itf + "interface I : IUnknown {\n};\n};", "dual interface I must derive from IDispatch"},
+      {itf + "interface I : IUnknown {\n};\n};", "4: dual interface I must derive from IDispatch"},
       {"typedef [uuid(583F2291-85C3-446D-B85A-EFF0AB49E2E3)] Nope Alias;\n};",
-       "Nope is not an interface"},
+       "3: typedef Alias: Nope is not an interface"},
       {itf + "interface I : IDispatch {\nHRESULT F([in] long a)\n};\n};", "expected ';'"},
       {itf + "interface I : IDispatch {\nHRESULT F([in, optional] long a);\n};\n};",
        "only VARIANT parameters can be [optional]"},
