@@ -15,7 +15,8 @@
 // 'like this', '' for a quote) with optional flags before it (NoRemove, ForceRemove,
 // Delete), an optional default value (= s 'text' or = d number) and an optional block of
 // subkeys and named values (val Name = s 'text' | d number). %NAME% in a name or text is
-// replaced by the caller's substitution of that name; %% is a percent sign.
+// replaced by the caller's substitution of that name; %% is a percent sign. Braces need no
+// space around them; a braced GUID ({2621762B-...}) is a name.
 //
 // Registration creates every key and writes every value; ForceRemove first deletes the key
 // with all below it; Delete deletes the key (and writes nothing below it). Unregistration

@@ -416,6 +416,21 @@ TEST_F(RastovaTest, WithoutTheTypeLibraryDispatchFailsButConvertWorks) {
   dlclose(e.handle);
 }
 
+TEST_F(RastovaTest, UnloadsWhenUnusedReleasingWhatItCachedAndLoadsAgain) {
+  for (int round = 0; round < 2; ++round) {
+    auto c = Create();
+    ASSERT_TRUE(c);
+    com::ComPtr<ITypeInfo> info;
+    ASSERT_EQ(c->GetTypeInfo(0, 0, info.Put()), S_OK);  // cached until the module stops
+    info.Reset();
+    CoFreeUnusedLibraries();
+    EXPECT_EQ(com::LoadedServerCount(), 1u) << "an object is alive";
+    c.Reset();
+    CoFreeUnusedLibraries();
+    EXPECT_EQ(com::LoadedServerCount(), 0u);
+  }
+}
+
 TEST_F(RastovaTest, ConvertsEveryDepthInPlaceToEightBits) {
   auto c = Create();
   ASSERT_TRUE(c);
