@@ -66,11 +66,7 @@ class ClassFactory final : public IClassFactory {
   }
 
   HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-    if (lock)
-      ModuleLock(Module);
-    else
-      ModuleUnlock(Module);
-    return S_OK;
+    return ModuleLockServer(Module, lock);
   }
 
  private:

@@ -43,6 +43,7 @@ struct TermNode {
 // unload notification, whatever order the loader runs them in.
 struct ModuleState {
   std::atomic<LONG> lockCount{0};
+  std::atomic<LONG> serverLocks{0};  // the part of lockCount that LockServer(TRUE) added
   HMODULE module = nullptr;
   ClassTableEntry* classes = nullptr;
   // Guards the factory cache and data that a server loads once on first use.
@@ -73,6 +74,9 @@ HRESULT ModuleStart(ModuleState* state, ClassTableEntry* classes, HMODULE module
 HRESULT ModuleStop(ModuleState* state);
 LONG ModuleLock(ModuleState* state);    // the new lock count
 LONG ModuleUnlock(ModuleState* state);  // the new lock count
+// IClassFactory::LockServer. An unlock without a lock to match is ignored: it would take
+// away a live object's lock and let the library be unloaded under it.
+HRESULT ModuleLockServer(ModuleState* state, BOOL lock);
 HRESULT ModuleGetClassObject(ModuleState* state, REFCLSID clsid, REFIID riid, void** ppv);
 // Registers every class (clsid null) or one, and with registerTypeLib the type library the
 // module carries as TYPELIB 1; all in one registry transaction.

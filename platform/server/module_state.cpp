@@ -6,6 +6,7 @@
 HRESULT ModuleStart(ModuleState* state, ClassTableEntry* classes, HMODULE module) {
   if (!state) return E_INVALIDARG;
   state->lockCount.store(0);
+  state->serverLocks.store(0);
   state->module = module;
   state->classes = classes;
   state->termFunctions = nullptr;
@@ -35,6 +36,21 @@ LONG ModuleLock(ModuleState* state) { return state->lockCount.fetch_add(1) + 1; 
 
 LONG ModuleUnlock(ModuleState* state) { return state->lockCount.fetch_sub(1) - 1; }
 
+HRESULT ModuleLockServer(ModuleState* state, BOOL lock) {
+  if (lock) {
+    state->serverLocks.fetch_add(1);
+    ModuleLock(state);
+    return S_OK;
+  }
+  LONG locks = state->serverLocks.load();
+  while (locks > 0)
+    if (state->serverLocks.compare_exchange_weak(locks, locks - 1)) {
+      ModuleUnlock(state);
+      break;
+    }
+  return S_OK;
+}
+
 HRESULT ModuleGetClassObject(ModuleState* state, REFCLSID clsid, REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
   *ppv = nullptr;
@@ -42,19 +58,15 @@ HRESULT ModuleGetClassObject(ModuleState* state, REFCLSID clsid, REFIID riid, vo
   for (ClassTableEntry* row = state->classes; row && row->clsid; ++row) {
     if (*row->clsid != clsid) continue;
     if (!row->createClassFactory) break;
-    IUnknown* factory;
-    {
-      // Two threads asking at once must end up with one cached factory.
-      std::lock_guard guard(state->lock);
-      if (!row->cachedFactory) {
-        void* made = nullptr;
-        HRESULT hr = row->createClassFactory(row->createInstance, IID_IUnknown, &made);
-        if (FAILED(hr)) return hr;
-        row->cachedFactory = static_cast<IUnknown*>(made);
-      }
-      factory = row->cachedFactory;
-      return factory->QueryInterface(riid, ppv);
+    // Two threads asking at once must end up with one cached factory.
+    std::lock_guard guard(state->lock);
+    if (!row->cachedFactory) {
+      void* made = nullptr;
+      HRESULT hr = row->createClassFactory(row->createInstance, IID_IUnknown, &made);
+      if (FAILED(hr)) return hr;
+      row->cachedFactory = static_cast<IUnknown*>(made);
     }
+    return row->cachedFactory->QueryInterface(riid, ppv);
   }
   return CLASS_E_CLASSNOTAVAILABLE;
 }

@@ -241,6 +241,13 @@ TEST_F(RastovaTest, CanUnloadNowFollowsObjectsFactoryReferencesAndServerLocks) {
   EXPECT_EQ(e.canUnloadNow(), S_FALSE);
   EXPECT_EQ(again->LockServer(FALSE), S_OK);  // the module still holds it
   EXPECT_EQ(e.canUnloadNow(), S_OK);
+  // An unlock without its lock cannot take away an object's hold on the module.
+  ASSERT_EQ(again->CreateInstance(nullptr, IID_ITiffToBitmap, reinterpret_cast<void**>(&object)),
+            S_OK);
+  EXPECT_EQ(again->LockServer(FALSE), S_OK);
+  EXPECT_EQ(e.canUnloadNow(), S_FALSE);
+  object->Release();
+  EXPECT_EQ(e.canUnloadNow(), S_OK);
 
   void* p = reinterpret_cast<void*>(1);
   GUID other = com::Guid("{00000000-1111-2222-3333-444444444444}");
