@@ -1,7 +1,6 @@
 // The component server: module state, class table, load and unload, the four exports.
+#include <iterator>
 #include <mutex>
-#include <utility>
-#include <vector>
 
 #include "com/activation.h"
 #include "com/errorinfo.h"
@@ -22,18 +21,22 @@ ClassTableEntry classes[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-// Loaded on first use, kept until the module stops.
+// Loaded on first use, kept until the module stops. Plain data with nothing to destroy,
+// like the module state, so that it is still intact when the module stops at unload.
 struct TypeInfoCache {
-  std::mutex lock;
-  ITypeLib* lib = nullptr;
-  std::vector<std::pair<IID, ITypeInfo*>> infos;
+  ITypeLib* lib;
+  struct Entry {
+    IID iid;
+    ITypeInfo* info;
+  } entries[4];
+  size_t count;
 };
-TypeInfoCache typeInfo;
+constinit TypeInfoCache typeInfo{};
 
 void ReleaseTypeLib(void*) {
-  std::lock_guard guard(typeInfo.lock);
-  for (auto& [iid, info] : typeInfo.infos) info->Release();
-  typeInfo.infos.clear();
+  std::lock_guard guard(InstrumentIOModule.lock);
+  for (size_t i = 0; i < typeInfo.count; ++i) typeInfo.entries[i].info->Release();
+  typeInfo.count = 0;
   if (typeInfo.lib) typeInfo.lib->Release();
   typeInfo.lib = nullptr;
 }
@@ -48,7 +51,7 @@ __attribute__((destructor)) void ProcessDetach() { ModuleStop(&InstrumentIOModul
 }  // namespace
 
 ITypeInfo* ModuleTypeInfo(REFIID iid) {
-  std::lock_guard guard(typeInfo.lock);
+  std::lock_guard guard(InstrumentIOModule.lock);
   if (!typeInfo.lib) {
     if (FAILED(com::LoadTypeLibFromResource(InstrumentIOModule.module, 1, &typeInfo.lib))) {
       typeInfo.lib = nullptr;
@@ -56,11 +59,13 @@ ITypeInfo* ModuleTypeInfo(REFIID iid) {
     }
     ModuleAddTermFunc(&InstrumentIOModule, ReleaseTypeLib, nullptr);
   }
-  for (auto& [known, info] : typeInfo.infos)
-    if (known == iid) return info;
+  for (size_t i = 0; i < typeInfo.count; ++i)
+    if (typeInfo.entries[i].iid == iid) return typeInfo.entries[i].info;
   ITypeInfo* info = nullptr;
-  if (FAILED(typeInfo.lib->GetTypeInfoOfGuid(iid, &info))) return nullptr;
-  typeInfo.infos.emplace_back(iid, info);
+  if (typeInfo.count == std::size(typeInfo.entries) ||
+      FAILED(typeInfo.lib->GetTypeInfoOfGuid(iid, &info)))
+    return nullptr;
+  typeInfo.entries[typeInfo.count++] = {iid, info};
   return info;
 }
 

@@ -347,3 +347,19 @@ TEST(Component, DispatchReachesTheSameSession) {
   SysFreeString(info.bstrSource);
   SysFreeString(info.bstrHelpFile);
 }
+
+TEST(Component, SerialFrameSettingsComeFromTheRegistry) {
+  SimProcess sim({"--pty"});
+  const std::string key = "HKCU\\Software\\Quorell\\InstrumentIO\\Serial";
+  ASSERT_EQ(com::registry::SetNumber(key, "BaudRate", 12345), ERROR_SUCCESS);
+  auto io = CreateIo();
+  ComPtr<InstrumentSession> s;
+  Failure f = Open(io.Get(), sim.PtyAddress(), &s);
+  EXPECT_EQ(f.hr, instrument_io::IO_E_OPEN);
+  EXPECT_NE(f.description.find("12345 baud"), std::string::npos) << f.description;
+  ASSERT_EQ(com::registry::SetNumber(key, "BaudRate", 19200), ERROR_SUCCESS);
+  ASSERT_EQ(com::registry::SetNumber(key, "Parity", 2), ERROR_SUCCESS);
+  ASSERT_EQ(Open(io.Get(), sim.PtyAddress(), &s).hr, S_OK);
+  EXPECT_EQ(Query(s.Get(), "*idn?"), "QUORELL,7613B,SIM0001,1.0");
+  com::registry::DeleteTree(key);
+}

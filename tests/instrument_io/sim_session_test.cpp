@@ -1,6 +1,9 @@
 // Sessions of the transport core against analyzer-sim over loopback TCP and its pty.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <thread>
@@ -194,4 +197,23 @@ TEST(SimSession, OpenFailuresNameTheAddress) {
   EXPECT_EQ(ErrorOf([&] { OpenSessionCore("ASRL/dev/nonexistent-tty::INSTR", {}); }, &text),
             IO_E_OPEN);
   EXPECT_NE(text.find("/dev/nonexistent-tty"), std::string::npos) << text;
+}
+
+TEST(SimSession, HostNamesAndIpv6) {
+  SimProcess sim({"--port", "0"});
+  std::string port = sim.TcpAddress().substr(18, sim.TcpAddress().size() - 18 - 8);
+  auto byName = OpenSessionCore("TCPIP::localhost::" + port + "::SOCKET", {});
+  EXPECT_EQ(Query(*byName, "*idn?"), "QUORELL,7613B,SIM0001,1.0");
+  int probe = socket(AF_INET6, SOCK_STREAM, 0);
+  sockaddr_in6 a{};
+  a.sin6_family = AF_INET6;
+  a.sin6_addr = in6addr_loopback;
+  a.sin6_port = htons(static_cast<uint16_t>(std::stoi(port)));
+  bool v6 = probe >= 0 && connect(probe, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  if (probe >= 0) close(probe);
+  if (!v6) GTEST_SKIP() << "no IPv6 loopback here";
+  for (const char* host : {"[::1]", "::1"}) {
+    auto s = OpenSessionCore(std::string("TCPIP0::") + host + "::" + port + "::SOCKET", {});
+    EXPECT_EQ(Query(*s, "*idn?"), "QUORELL,7613B,SIM0001,1.0") << host;
+  }
 }
