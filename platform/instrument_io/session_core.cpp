@@ -13,9 +13,11 @@ struct Pool {
   std::map<std::string, std::weak_ptr<Connection>> connections;
 };
 
+// Holds no connection itself, only weak references: sessions that outlive it at exit
+// never touch it again.
 Pool& ThePool() {
-  static Pool* pool = new Pool;  // outlives every session, even at exit
-  return *pool;
+  static Pool pool;
+  return pool;
 }
 
 std::unique_ptr<Transport> OpenTransport(const Address& a, const OpenOptions& options) {
