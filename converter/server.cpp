@@ -5,8 +5,9 @@
 #include "tiff_to_bitmap.h"
 
 ModuleState RastovaModule;
-com::server::TypeInfoHolder<&RastovaModule> TiffToBitmapTypeInfo{&LIBID_RASTOVALib, 1, 0,
-                                                                 &IID_ITiffToBitmap};
+constinit com::server::TypeInfoHolder<& RastovaModule> TiffToBitmapTypeInfo =
+    com::server::TypeInfoHolder<&RastovaModule>::Registered(&LIBID_RASTOVALib, 1, 0,
+                                                            &IID_ITiffToBitmap);
 
 namespace {
 

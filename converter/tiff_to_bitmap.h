@@ -10,7 +10,7 @@ extern ModuleState RastovaModule;
 // The type information of ITiffToBitmap from RASTOVALib 1.0.
 extern com::server::TypeInfoHolder<&RastovaModule> TiffToBitmapTypeInfo;
 
-class TiffToBitmap : public com::server::DispatchImpl<ITiffToBitmap, &TiffToBitmapTypeInfo> {
+class TiffToBitmap : public com::DispatchImpl<ITiffToBitmap, &TiffToBitmapTypeInfo> {
  public:
   // ITiffToBitmap, IDispatch; IUnknown by the first; nothing else.
   static const InterfaceEntry* InterfaceTable();

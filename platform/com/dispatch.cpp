@@ -96,11 +96,6 @@ HRESULT CreateStdDispatch(IUnknown* outer, void* instance, ITypeInfo* info, IUnk
 
 namespace com {
 
-TypeInfoHolder::Loader TypeInfoHolder::Registered(const GUID& libid, WORD major, WORD minor) {
-  return
-      [=](ITypeLib** lib) { return LoadRegTypeLib(libid, major, minor, LOCALE_USER_DEFAULT, lib); };
-}
-
 TypeInfoHolder::Loader TypeInfoHolder::FromModuleOf(const void* address, unsigned id) {
   return
       [=](ITypeLib** lib) { return LoadTypeLibFromResource(ModuleFromAddress(address), id, lib); };
@@ -112,8 +107,9 @@ TypeInfoHolder::Loader TypeInfoHolder::FromMemory(const unsigned char* bytes, si
   };
 }
 
-HRESULT TypeInfoHolder::Get(ITypeInfo** info) {
+HRESULT TypeInfoHolder::Get(LCID, ITypeInfo** info) {
   if (!info) return E_POINTER;
+  *info = nullptr;
   // Loaded once; after that every call takes the fast path without the lock.
   ITypeInfo* cached = info_.load(std::memory_order_acquire);
   if (!cached) {

@@ -22,7 +22,9 @@ HRESULT CreateStdDispatch(IUnknown* outer, void* instance, ITypeInfo* info, IUnk
 namespace com {
 
 // The type information of one interface, loaded on first use and shared by all objects of
-// a class; safe to use from several threads.
+// a class; safe to use from several threads. Its destructor releases what it holds, so it
+// suits the runtime's own objects; a server library that stops at unload keeps its type
+// information in com::server::TypeInfoHolder instead.
 class TypeInfoHolder {
  public:
   using Loader = std::function<HRESULT(ITypeLib**)>;
@@ -31,16 +33,15 @@ class TypeInfoHolder {
   TypeInfoHolder(const TypeInfoHolder&) = delete;
   TypeInfoHolder& operator=(const TypeInfoHolder&) = delete;
 
-  // From the registered type library, by LIBID and version.
-  static Loader Registered(const GUID& libid, WORD major, WORD minor);
   // From resource TYPELIB `id` of the module that holds `address` (a function of it).
   static Loader FromModuleOf(const void* address, unsigned id = 1);
   // From type-library bytes that live as long as the holder.
   static Loader FromMemory(const unsigned char* bytes, size_t size);
 
-  // Adds a reference for the caller. A failure to load is returned every time, not kept.
-  HRESULT Get(ITypeInfo** info);
-  // Releases the cached information (module termination).
+  // Adds a reference for the caller. The libraries are language-neutral, so the locale
+  // does not matter. A failure to load is returned every time, not kept.
+  HRESULT Get(LCID lcid, ITypeInfo** info);
+  // Releases the cached information.
   void Reset();
 
  private:
@@ -50,9 +51,13 @@ class TypeInfoHolder {
   std::atomic<ITypeInfo*> info_{nullptr};
 };
 
-// IDispatch for a dual interface, from its type information:
+// The four IDispatch methods of dual interface Interface, handed to the type information
+// that *Holder keeps. Holder is any object with `HRESULT Get(LCID, ITypeInfo**)` that sets
+// the out pointer (null on failure); a global, so that no template static is shared
+// between libraries:
 //   class Widget : public com::DispatchImpl<_IWidget, &gWidgetTypeInfo> { ... };
-template <class Interface, TypeInfoHolder* Holder>
+// A failure to get the type information is the result of the call.
+template <class Interface, auto* Holder>
 class DispatchImpl : public Interface {
  public:
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
@@ -60,24 +65,24 @@ class DispatchImpl : public Interface {
     *count = 1;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
+  // The index is not examined: there is one type information.
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID lcid, ITypeInfo** info) override {
     if (!info) return E_POINTER;
-    *info = nullptr;
-    return Holder->Get(info);
+    return Holder->Get(lcid, info);
   }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID lcid,
                                           DISPID* ids) override {
     ITypeInfo* info = nullptr;
-    HRESULT hr = Holder->Get(&info);
+    HRESULT hr = Holder->Get(lcid, &info);
     if (FAILED(hr)) return hr;
     hr = info->GetIDsOfNames(names, count, ids);
     info->Release();
     return hr;
   }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID lcid, WORD flags, DISPPARAMS* params,
                                    VARIANT* result, EXCEPINFO* excepinfo, UINT* argErr) override {
     ITypeInfo* info = nullptr;
-    HRESULT hr = Holder->Get(&info);
+    HRESULT hr = Holder->Get(lcid, &info);
     if (FAILED(hr)) return hr;
     hr = info->Invoke(static_cast<Interface*>(this), id, flags, params, result, excepinfo, argErr);
     info->Release();

@@ -1,23 +1,34 @@
-// IDispatch of a dual interface through its registered type library.
+// The type information a server's dual interfaces dispatch through (com::DispatchImpl).
 #pragma once
 
 #include <mutex>
 
+#include "com/dispatch.h"
 #include "com/errorinfo.h"
 #include "com/typelib.h"
 #include "server/module.h"
 
 namespace com::server {
 
-// The type information of one interface, shared by every object of a class: loaded from
-// the registered type library on first use, once per process under the module lock, and
-// released when the module stops. A server defines one global of this type per interface;
-// it is constant-initialised and needs no destruction.
+// The type information of one interface, shared by every object of a class: loaded on
+// first use, once per process under the module lock, and released when the module stops.
+// It comes either from the registered type library or from the type library the module
+// carries as a resource. A server defines one global of this type per interface; it is
+// constant-initialised and needs no destruction, so it is intact when the module stops at
+// unload:
+//   constinit TypeInfoHolder<&Module> FooTypeInfo = TypeInfoHolder<&Module>::Registered(...);
 template <ModuleState* Module>
 class TypeInfoHolder {
  public:
-  constexpr TypeInfoHolder(const GUID* libid, WORD major, WORD minor, const IID* iid)
-      : libid_(libid), major_(major), minor_(minor), iid_(iid) {}
+  // From the registered library `libid` of that version, in the caller's locale.
+  static constexpr TypeInfoHolder Registered(const GUID* libid, WORD major, WORD minor,
+                                             const IID* iid) {
+    return TypeInfoHolder(libid, major, minor, 0, iid);
+  }
+  // From resource TYPELIB `resourceId` of the module itself, whether registered or not.
+  static constexpr TypeInfoHolder FromModuleResource(const IID* iid, UINT resourceId = 1) {
+    return TypeInfoHolder(nullptr, 0, 0, resourceId, iid);
+  }
 
   // The type information with a reference added. A failure to load it is the result, as a
   // plain code: the thread's error information is left empty.
@@ -38,9 +49,14 @@ class TypeInfoHolder {
   }
 
  private:
+  constexpr TypeInfoHolder(const GUID* libid, WORD major, WORD minor, UINT resourceId,
+                           const IID* iid)
+      : libid_(libid), major_(major), minor_(minor), resourceId_(resourceId), iid_(iid) {}
+
   HRESULT Load(LCID lcid) {
     ITypeLib* lib = nullptr;
-    HRESULT hr = LoadRegTypeLib(*libid_, major_, minor_, lcid, &lib);
+    HRESULT hr = libid_ ? LoadRegTypeLib(*libid_, major_, minor_, lcid, &lib)
+                        : com::LoadTypeLibFromResource(Module->module, resourceId_, &lib);
     if (FAILED(hr)) return hr;
     ITypeInfo* info = nullptr;
     hr = lib->GetTypeInfoOfGuid(*iid_, &info);
@@ -58,49 +74,11 @@ class TypeInfoHolder {
     ComPtrAssign(reinterpret_cast<IUnknown**>(&holder->info_), nullptr);
   }
 
-  const GUID* libid_;
+  const GUID* libid_;  // null: the module's own resource
   WORD major_, minor_;
+  UINT resourceId_;
   const IID* iid_;
   ITypeInfo* info_ = nullptr;
-};
-
-// Implements the four IDispatch methods of dual interface I from the type information that
-// *Holder keeps (a server's global, so that no template static is shared between
-// libraries).
-template <class I, auto* Holder>
-class DispatchImpl : public I {
- public:
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-    if (!count) return E_POINTER;
-    *count = 1;
-    return S_OK;
-  }
-
-  // Every index gives the one type information.
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID lcid, ITypeInfo** info) override {
-    if (!info) return E_POINTER;
-    return Holder->Get(lcid, info);
-  }
-
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID lcid,
-                                          DISPID* ids) override {
-    ITypeInfo* info = nullptr;
-    HRESULT hr = Holder->Get(lcid, &info);
-    if (FAILED(hr)) return hr;
-    hr = info->GetIDsOfNames(names, count, ids);
-    info->Release();
-    return hr;
-  }
-
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID lcid, WORD flags, DISPPARAMS* params,
-                                   VARIANT* result, EXCEPINFO* excepinfo, UINT* argErr) override {
-    ITypeInfo* info = nullptr;
-    HRESULT hr = Holder->Get(lcid, &info);
-    if (FAILED(hr)) return hr;
-    hr = info->Invoke(static_cast<I*>(this), id, flags, params, result, excepinfo, argErr);
-    info->Release();
-    return hr;
-  }
 };
 
 }  // namespace com::server
