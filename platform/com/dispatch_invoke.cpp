@@ -99,17 +99,53 @@ struct Slot {
   void* pointer;  // what a by-reference parameter receives
 };
 
+// An [in] interface argument as the declared interface: a dispatch or unknown pointer,
+// directly or by reference, asked for the interface. No object is passed as null.
+HRESULT InterfaceArgument(const VARIANT* a, const ParamPlan& pp, Slot* s) {
+  if (a->vt == (VT_BYREF | VT_VARIANT) && a->pvarVal) a = a->pvarVal;
+  IUnknown* object = nullptr;
+  switch (a->vt) {
+    case VT_DISPATCH:
+    case VT_UNKNOWN:
+      object = a->punkVal;
+      break;
+    case VT_BYREF | VT_DISPATCH:
+    case VT_BYREF | VT_UNKNOWN:
+      object = a->ppunkVal ? *a->ppunkVal : nullptr;
+      break;
+    default:
+      return DISP_E_TYPEMISMATCH;
+  }
+  if (!object) return S_OK;
+  void* asked = nullptr;
+  if (FAILED(object->QueryInterface(pp.iid, &asked)) || !asked) return DISP_E_TYPEMISMATCH;
+  s->local.vt = VT_UNKNOWN;  // released after the call
+  s->local.punkVal = static_cast<IUnknown*>(asked);
+  s->owned = true;
+  return S_OK;
+}
+
 }  // namespace
 
-void BuildCallPlan(const tlb::Function& f, CallPlan* plan) {
+void BuildCallPlan(const tlb::Library& lib, const tlb::Function& f, CallPlan* plan) {
   plan->memid = f.memid;
   plan->kind = f.invkind;
   plan->slot = f.slot;
   plan->ffiTypes.push_back(&ffi_type_pointer);  // this
   for (const auto& p : f.params) {
     const auto& chain = p.type.chain;
+    const tlb::TypeEntry* itf = nullptr;
     bool byRef = chain[0] == VT_PTR;
-    VARTYPE vt = ValueType(chain, byRef ? 1 : 0);
+    VARTYPE vt = VT_EMPTY;
+    if (chain.back() == VT_USERDEFINED) {
+      // Foo* is the value, Foo** its address. A dispatch-derived interface travels as
+      // VT_DISPATCH: its pointer is an IDispatch pointer.
+      itf = lib.Find(p.type.userType);
+      byRef = chain.size() == 3;
+      vt = itf && (itf->typeFlags & TYPEFLAG_FDISPATCHABLE) ? VT_DISPATCH : VT_UNKNOWN;
+    } else {
+      vt = ValueType(chain, byRef ? 1 : 0);
+    }
     if (p.flags & PARAMFLAG_FRETVAL) {
       plan->hasRetval = true;
       plan->retvalVt = vt;
@@ -119,6 +155,10 @@ void BuildCallPlan(const tlb::Function& f, CallPlan* plan) {
       pp.byRef = byRef;
       pp.outOnly = (p.flags & PARAMFLAG_FOUT) && !(p.flags & PARAMFLAG_FIN);
       pp.optional = (p.flags & PARAMFLAG_FOPT) != 0;
+      if (itf) {
+        pp.isInterface = true;
+        pp.iid = itf->guid;
+      }
       plan->params.push_back(pp);
     }
     plan->ffiTypes.push_back(byRef ? &ffi_type_pointer : FfiTypeOf(vt));
@@ -206,6 +246,14 @@ HRESULT InvokePlanned(const std::vector<CallPlan>& plans, void* instance, MEMBER
         s.pointer = &s.local;
       }
       values[i + 1] = &s.pointer;
+      continue;
+    }
+    if (pp.isInterface && !pp.byRef) {
+      if (FAILED(hr = InterfaceArgument(a, pp, &s))) {
+        mismatch(hr);
+        break;
+      }
+      values[i + 1] = &s.local.llVal;
       continue;
     }
     if (pp.byRef) {

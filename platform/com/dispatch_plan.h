@@ -15,6 +15,10 @@ struct ParamPlan {
   bool byRef = false;     // passed as a pointer to the value
   bool outOnly = false;   // [out] without [in]: the callee fills it
   bool optional = false;
+  // An interface of the library (vt is VT_DISPATCH or VT_UNKNOWN): an argument is asked
+  // for this interface before the call.
+  bool isInterface = false;
+  IID iid{};
 };
 
 struct CallPlan {
@@ -30,7 +34,8 @@ struct CallPlan {
 };
 
 // Plans are built in place: the prepared cif points into the plan's own type list.
-void BuildCallPlan(const tlb::Function& f, CallPlan* plan);
+// `lib` resolves the interfaces the function's parameters name.
+void BuildCallPlan(const tlb::Library& lib, const tlb::Function& f, CallPlan* plan);
 
 HRESULT InvokePlanned(const std::vector<CallPlan>& plans, void* instance, MEMBERID memid,
                       WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* excepinfo,

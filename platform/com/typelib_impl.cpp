@@ -66,6 +66,8 @@ TYPEDESC* TypeInfoImpl::MakeTypeDesc(const tlb::Type& t, size_t from) {
   d.vt = t.chain[from];
   if ((d.vt == VT_PTR || d.vt == VT_SAFEARRAY) && from + 1 < t.chain.size())
     d.lptdesc = MakeTypeDesc(t, from + 1);
+  else if (d.vt == VT_USERDEFINED)
+    d.hreftype = static_cast<HREFTYPE>(lib_->IndexOf(t.userType));
   return &d;
 }
 
@@ -116,7 +118,7 @@ void TypeInfoImpl::Complete() {
     d.oVft = static_cast<SHORT>(f.slot * sizeof(void*));
     d.elemdescFunc.tdesc = *MakeTypeDesc(f.result);
     d.wFuncFlags = f.funcFlags;
-    BuildCallPlan(f, &plans_[i]);
+    BuildCallPlan(model, f, &plans_[i]);
   }
 }
 

@@ -31,6 +31,8 @@ class Writer {
   void TypeOf(const Type& t) {
     U16(static_cast<uint16_t>(t.chain.size()));
     for (VARTYPE vt : t.chain) U16(vt);
+    // Only chains that name an interface carry its name, so other libraries read as before.
+    if (!t.chain.empty() && t.chain.back() == VT_USERDEFINED) Str(t.userType);
   }
   std::vector<uint8_t> Take() { return std::move(out_); }
 
@@ -76,6 +78,7 @@ class Reader {
     uint16_t n = U16();
     if (n == 0 || n > 8) ok_ = false;
     for (uint16_t i = 0; ok_ && i < n; ++i) t.chain.push_back(U16());
+    if (ok_ && t.chain.back() == VT_USERDEFINED) t.userType = Str();
     return t;
   }
   // A count that cannot exceed what is left (each element takes at least one byte).
@@ -123,18 +126,35 @@ bool KnownScalar(VARTYPE vt) {
   }
 }
 
-// Pointers and arrays name what they hold; the chain ends in a scalar.
-bool WellFormed(const Type& t) {
+bool IsInterface(const Library& l, const std::string& name) {
+  const TypeEntry* e = l.Find(name);
+  return e && e->kind == Kind::Interface;
+}
+
+// Pointers and arrays name what they hold; the chain ends in a scalar, or in an interface
+// of the library reached through a pointer.
+bool WellFormed(const Library& l, const Type& t) {
   for (size_t i = 0; i < t.chain.size(); ++i) {
     VARTYPE vt = t.chain[i];
     bool last = i + 1 == t.chain.size();
     if (vt == VT_PTR || vt == VT_SAFEARRAY) {
       if (last) return false;
+    } else if (vt == VT_USERDEFINED) {
+      // Foo* or Foo**, never inside an array.
+      if (!last || i == 0 || i > 2 || !IsInterface(l, t.userType)) return false;
+      for (size_t j = 0; j < i; ++j)
+        if (t.chain[j] != VT_PTR) return false;
     } else if (!last || !KnownScalar(vt)) {
       return false;
     }
   }
   return !t.chain.empty();
+}
+
+// The callee gets the address of the value; an interface pointer itself does not count.
+bool PassedByReference(const Type& t) {
+  size_t pointers = t.chain.back() == VT_USERDEFINED ? t.chain.size() - 2 : t.chain.size() - 1;
+  return pointers > 0 && t.chain[0] == VT_PTR;
 }
 
 // What the runtime relies on beyond the byte layout: bases defined before use, slots in
@@ -152,15 +172,19 @@ const char* Check(const Library& l) {
       if (next < 0) return "interface with an unknown base";
       for (const auto& f : t.functions) {
         if (f.slot != next++) return "method-table slots out of order";
-        if (!WellFormed(f.result) || f.params.size() > 30) return "malformed function";
+        if (!WellFormed(l, f.result) || f.params.size() > 30) return "malformed function";
         for (size_t i = 0; i < f.params.size(); ++i) {
           const Param& p = f.params[i];
-          if (!WellFormed(p.type) || p.type.chain.back() == VT_VOID ||
+          if (!WellFormed(l, p.type) || p.type.chain.back() == VT_VOID ||
               p.type.chain.back() == VT_HRESULT)
             return "malformed parameter";
           if ((p.flags & PARAMFLAG_FRETVAL) &&
-              (i + 1 != f.params.size() || p.type.chain[0] != VT_PTR))
+              (i + 1 != f.params.size() || !PassedByReference(p.type)))
             return "malformed result parameter";
+          // Not supported: what the caller passes in need not be of the declared interface.
+          if (p.type.chain.back() == VT_USERDEFINED && (p.flags & PARAMFLAG_FIN) &&
+              (p.flags & PARAMFLAG_FOUT))
+            return "malformed parameter";
         }
       }
       slots.emplace_back(t.name, static_cast<unsigned>(next));

@@ -16,8 +16,11 @@ inline constexpr uint32_t kMagic = 0x424C5443;
 inline constexpr uint32_t kFormatVersion = 1;
 
 // A type as a chain: {VT_PTR, VT_BSTR} is BSTR*, {VT_SAFEARRAY, VT_I4} is SAFEARRAY(long).
+// An interface of the library ends the chain as VT_USERDEFINED and is always reached
+// through a pointer: {VT_PTR, VT_USERDEFINED} is Foo*, with userType "Foo".
 struct Type {
   std::vector<VARTYPE> chain;
+  std::string userType;
   friend bool operator==(const Type&, const Type&) = default;
 };
 

@@ -94,6 +94,7 @@ std::string CppType(const Type& t) {
   std::string stars;
   size_t i = 0;
   while (i < t.chain.size() && t.chain[i] == VT_PTR) stars += "*", ++i;
+  if (i < t.chain.size() && t.chain[i] == VT_USERDEFINED) return t.userType + stars;
   return (i < t.chain.size() ? Scalar(t.chain[i]) : "void") + stars;
 }
 
@@ -105,6 +106,13 @@ std::string WriteHeader(const Library& lib, const std::string& sourceName) {
   if (!lib.help.empty()) o << ": " << Comment(lib.help);
   o << "\ninline constexpr GUID LIBID_" << lib.name << " = com::Guid(\"" << FormatGuid(lib.libid)
     << "\");\n";
+  // Every interface is declared first, so that methods may name any of them.
+  bool declared = false;
+  for (const auto& t : lib.types)
+    if (t.kind == Kind::Interface) {
+      o << (declared ? "" : "\n") << "struct " << t.name << ";\n";
+      declared = true;
+    }
   for (const auto& t : lib.types) {
     o << "\n";
     if (!t.help.empty()) o << "// " << Comment(t.help) << "\n";

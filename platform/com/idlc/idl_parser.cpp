@@ -376,11 +376,15 @@ class Parser {
       if (!OptPunct("*")) Fail(base + " is used through a pointer");
       inner = {p->second};
     } else {
-      Fail("unknown type '" + base + "'");
+      // An interface of this library, checked once the whole library is read, so that it
+      // may be defined after its use.
+      if (!OptPunct("*")) Fail("unknown type '" + base + "'");
+      inner = {VT_PTR, VT_USERDEFINED};
+      t.userType = base;
     }
     int stars = 0;
     while (OptPunct("*")) ++stars;
-    if (stars > 2) Fail("too many levels of indirection");
+    if (stars > 2 || (!t.userType.empty() && stars > 1)) Fail("too many levels of indirection");
     for (int i = 0; i < stars; ++i) t.chain.push_back(VT_PTR);
     t.chain.insert(t.chain.end(), inner.begin(), inner.end());
     return t;
@@ -391,17 +395,24 @@ class Parser {
     if (f.params.size() > 30) Fail(f.name + ": too many parameters");
     for (size_t i = 0; i < f.params.size(); ++i) {
       const Param& p = f.params[i];
-      bool isPtr = p.type.chain[0] == VT_PTR;
+      // An interface pointer is the value itself; a pointer to it passes it by reference.
+      const bool isInterface = !p.type.userType.empty();
+      const size_t pointers = p.type.chain.size() - (isInterface ? 2 : 1);
+      bool isPtr = p.type.chain[0] == VT_PTR && pointers > 0;
       if (p.type.chain.back() == VT_VOID || p.type.chain.back() == VT_HRESULT)
         Fail(f.name + ": parameter " + p.name + " has no automation type");
-      if (p.type.chain.size() > 2 && p.type.chain[1] == VT_PTR)
+      if (!isInterface && p.type.chain.size() > 2 && p.type.chain[1] == VT_PTR)
         Fail(f.name + ": parameter " + p.name + ": pointer to pointer is not an automation type");
+      if (isInterface && (p.flags & PARAMFLAG_FIN) && (p.flags & PARAMFLAG_FOUT))
+        Fail(f.name + ": [in, out] interface parameter " + p.name + " is not supported");
       if ((p.flags & PARAMFLAG_FOUT) && !isPtr)
         Fail(f.name + ": [out] parameter " + p.name + " must be a pointer");
       if (p.flags & PARAMFLAG_FRETVAL) {
         if (i + 1 != f.params.size()) Fail(f.name + ": [retval] must be the last parameter");
         if (!(p.flags & PARAMFLAG_FOUT)) Fail(f.name + ": [retval] must also be [out]");
       }
+      if ((p.flags & PARAMFLAG_FIN) && isInterface && isPtr)
+        Fail(f.name + ": [in] interface parameter " + p.name + " takes the interface pointer");
       if ((p.flags & PARAMFLAG_FOPT) && p.type.chain.back() != VT_VARIANT)
         Fail(f.name + ": only VARIANT parameters can be [optional]");
     }
@@ -529,6 +540,12 @@ class Parser {
           if (o.name == n && o.kind == Kind::Interface) return true;
         return false;
       };
+      for (size_t i = 0; i < t.functions.size(); ++i)
+        for (const auto& p : t.functions[i].params)
+          if (!p.type.userType.empty() && !isInterface(p.type.userType)) {
+            tok_.line = funcLines_[t.name][i];
+            Fail(t.functions[i].name + ": unknown type '" + p.type.userType + "'");
+          }
       if (t.kind == Kind::Alias && !isInterface(t.aliasOf))
         Fail("typedef " + t.name + ": " + t.aliasOf + " is not an interface of this library");
       for (const auto& i : t.impls)

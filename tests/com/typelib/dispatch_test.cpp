@@ -286,3 +286,68 @@ TEST_F(DispatchTest, StandardDispatchObjectServesAnInterface) {
   EXPECT_EQ(DispGetIDsOfNames(info.Get(), names, 1, &id), S_OK);
   EXPECT_EQ(id, kCount);
 }
+
+// A parameter of the library's own interface: described as a reference to it, handed out
+// as a dispatch pointer, and taken in only as an object that answers it.
+TEST_F(DispatchTest, InterfaceParametersOfTheLibrary) {
+  ComPtr<ITypeInfo> info;
+  ASSERT_EQ(widget_->GetTypeInfo(0, 0, info.Put()), S_OK);
+  for (UINT index : {18u, 19u}) {
+    SCOPED_TRACE(index);
+    FUNCDESC* fd = nullptr;
+    ASSERT_EQ(info->GetFuncDesc(index, &fd), S_OK);
+    const TYPEDESC* t = &fd->lprgelemdescParam[0].tdesc;
+    ASSERT_EQ(t->vt, VT_PTR);
+    if (index == 18) {  // [out, retval] _IWidget**
+      t = t->lptdesc;
+      ASSERT_EQ(t->vt, VT_PTR);
+    }
+    ASSERT_EQ(t->lptdesc->vt, VT_USERDEFINED);
+    ComPtr<ITypeInfo> target;
+    ASSERT_EQ(info->GetRefTypeInfo(t->lptdesc->hreftype, target.Put()), S_OK);
+    TYPEATTR* attr = nullptr;
+    ASSERT_EQ(target->GetTypeAttr(&attr), S_OK);
+    EXPECT_EQ(attr->guid, IID__IWidget);
+    target->ReleaseTypeAttr(attr);
+    info->ReleaseFuncDesc(fd);
+  }
+
+  constexpr DISPID kClone = 8, kCountOf = 9;
+  Call(kCount, DISPATCH_PROPERTYPUT, {*Variant::FromI4(5).Get()});
+  Variant clone = Call(kClone, DISPATCH_METHOD);
+  ASSERT_EQ(clone.Type(), VT_DISPATCH);
+  ComPtr<_IWidget> early;
+  ASSERT_EQ(clone->pdispVal->QueryInterface(IID__IWidget, early.PutVoid()), S_OK);
+  LONG n = 0;
+  EXPECT_EQ(early->get_Count(&n), S_OK);
+  EXPECT_EQ(n, 5);
+
+  // In as a dispatch pointer, an unknown pointer, or by reference to either.
+  early->put_Count(9);
+  IDispatch* asDispatch = clone->pdispVal;
+  IUnknown* asUnknown = early.Get();
+  VARIANT unknownArg;
+  VariantInit(&unknownArg);
+  unknownArg.vt = VT_UNKNOWN;
+  unknownArg.punkVal = asUnknown;
+  for (VARIANT arg :
+       {*clone.Get(), unknownArg, Ref(VT_DISPATCH, &asDispatch), Ref(VT_UNKNOWN, &asUnknown)}) {
+    SCOPED_TRACE(arg.vt);
+    EXPECT_EQ(Call(kCountOf, DISPATCH_METHOD, {arg})->lVal, 9);
+  }
+
+  // Anything else is the wrong type for argument 0, and the widget is not called.
+  ComPtr<IDispatch> collection;
+  ASSERT_EQ(com::CreateCollection(collection.Put()), S_OK);
+  VARIANT other;
+  VariantInit(&other);
+  other.vt = VT_DISPATCH;
+  other.pdispVal = collection.Get();
+  for (VARIANT arg : {other, *Variant::FromI4(1).Get(), Variant().Get()[0]}) {
+    SCOPED_TRACE(arg.vt);
+    CallOutcome o;
+    InvokeInto(&o, widget_.Get(), kCountOf, DISPATCH_METHOD, {arg});
+    EXPECT_EQ(o.hr, DISP_E_TYPEMISMATCH);
+    EXPECT_EQ(o.argErr, 0u);
+  }
+}

@@ -59,7 +59,9 @@ TEST(IdlTest, ReadsEveryMemberKindInDeclarationOrder) {
                                {"Fail", 4, INVOKE_FUNC},
                                {"Tail", 5, INVOKE_FUNC},
                                {"Names", 6, INVOKE_FUNC},
-                               {"Byte", 7, INVOKE_FUNC}};
+                               {"Byte", 7, INVOKE_FUNC},
+                               {"Clone", 8, INVOKE_FUNC},
+                               {"CountOf", 9, INVOKE_FUNC}};
   ASSERT_EQ(itf.functions.size(), std::size(expected));
   for (size_t i = 0; i < std::size(expected); ++i) {
     SCOPED_TRACE(i);
@@ -80,6 +82,9 @@ TEST(IdlTest, ReadsEveryMemberKindInDeclarationOrder) {
   EXPECT_EQ(itf.functions[0].params[0].type.chain, (std::vector<VARTYPE>{VT_PTR, VT_DISPATCH}));
   EXPECT_EQ(itf.functions[16].params[0].type.chain, (std::vector<VARTYPE>{VT_SAFEARRAY, VT_BSTR}));
   EXPECT_EQ(itf.functions[15].params[1].flags, PARAMFLAG_FIN | PARAMFLAG_FOPT);
+  // The library's own interface, by reference as a result and by value as an argument.
+  EXPECT_EQ(itf.functions[18].params[0].type, (Type{{VT_PTR, VT_PTR, VT_USERDEFINED}, "_IWidget"}));
+  EXPECT_EQ(itf.functions[19].params[0].type, (Type{{VT_PTR, VT_USERDEFINED}, "_IWidget"}));
 
   EXPECT_EQ(lib.types[1].kind, Kind::Alias);
   EXPECT_EQ(lib.types[1].name, "IWidget___v0");
@@ -124,6 +129,8 @@ TEST(IdlTest, LoaderRejectsInconsistentLibraries) {
         l->types[0].functions[12].params[0].type.chain = {VT_I4, VT_I4};
       },
       [](Library* l) { l->types[0].functions[3].params[0].type.chain = {VT_USERDEFINED}; },
+      [](Library* l) { l->types[0].functions[19].params[0].type.userType = "Widget"; },
+      [](Library* l) { l->types[0].functions[18].params[0].type.chain = {VT_USERDEFINED}; },
       [](Library* l) { l->types[0].base = "_IWidget"; },
       [](Library* l) { l->types[0].functions[5].slot = 99; },
       [](Library* l) { l->types[1].aliasOf = "Nothing"; },
@@ -168,6 +175,15 @@ TEST(IdlTest, ReportsMistakesWithTheirLine) {
       {itf + "interface I : IDispatch {\nHRESULT F([in] long a)\n};\n};", "expected ';'"},
       {itf + "interface I : IDispatch {\nHRESULT F([in, optional] long a);\n};\n};",
        "only VARIANT parameters can be [optional]"},
+      {itf + "interface I : IDispatch {\nHRESULT F([in] I i);\n};\n};", "unknown type 'I'"},
+      {itf + "interface I : IDispatch {\nHRESULT F([in] I** i);\n};\n};",
+       "[in] interface parameter i takes the interface pointer"},
+      {itf + "interface I : IDispatch {\nHRESULT F([in, out] I** i);\n};\n};",
+       "[in, out] interface parameter i is not supported"},
+      {itf + "interface I : IDispatch {\nHRESULT F([out, retval] I* r);\n};\n};",
+       "[out] parameter r must be a pointer"},
+      {itf + "interface I : IDispatch {\n\nHRESULT F([in] L* l);\n};\n};",
+       "6: F: unknown type 'L'"},
   };
   for (const auto& c : cases) {
     Library lib;
@@ -176,6 +192,24 @@ TEST(IdlTest, ReportsMistakesWithTheirLine) {
     EXPECT_NE(error.find(c.message), std::string::npos) << error;
     EXPECT_EQ(error.rfind("t.idl:", 0), 0u) << error;
   }
+}
+
+TEST(IdlTest, InterfacesMayBeUsedBeforeTheirDefinition) {
+  const std::string text =
+      "[uuid(583F2291-85C3-446D-B85A-EFF0AB49E2E1)] library L {\n"
+      "interface J;\n"
+      "[object, uuid(583F2291-85C3-446D-B85A-EFF0AB49E2E2), dual] interface I : IDispatch {\n"
+      "HRESULT M([in] J* j, [out, retval] J** r);\n};\n"
+      "[object, uuid(583F2291-85C3-446D-B85A-EFF0AB49E2E3)] interface J : IUnknown {\n};\n};";
+  Library lib;
+  std::string error;
+  ASSERT_TRUE(idlc::ParseIdl(text, "t.idl", &lib, &error)) << error;
+  const auto& params = lib.types[0].functions[0].params;
+  EXPECT_EQ(params[0].type, (Type{{VT_PTR, VT_USERDEFINED}, "J"}));
+  EXPECT_EQ(params[1].type, (Type{{VT_PTR, VT_PTR, VT_USERDEFINED}, "J"}));
+  Library back;
+  ASSERT_TRUE(Deserialize(Serialize(lib), &back, &error)) << error;
+  EXPECT_EQ(back.types[0].functions[0].params[1].type, params[1].type);
 }
 
 TEST(IdlTest, AssignsDispatchIdsWhenNoneAreGiven) {

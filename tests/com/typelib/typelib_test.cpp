@@ -65,8 +65,8 @@ TEST_F(TypelibTest, FunctionDescriptionsMatchTheDefinition) {
   EXPECT_EQ(attr->typekind, TKIND_DISPATCH);
   EXPECT_EQ(attr->wTypeFlags, TYPEFLAG_FDUAL | TYPEFLAG_FOLEAUTOMATION | TYPEFLAG_FHIDDEN |
                                   TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FDISPATCHABLE);
-  EXPECT_EQ(attr->cFuncs, 18);
-  EXPECT_EQ(attr->cbSizeVft, (7 + 18) * sizeof(void*));
+  EXPECT_EQ(attr->cFuncs, 20);
+  EXPECT_EQ(attr->cbSizeVft, (7 + 20) * sizeof(void*));
   EXPECT_EQ(attr->cImplTypes, 1);
   info->ReleaseTypeAttr(attr);
 
@@ -115,7 +115,7 @@ TEST_F(TypelibTest, FunctionDescriptionsMatchTheDefinition) {
   EXPECT_EQ(p[2].tdesc.lptdesc->vt, VT_BSTR);
   EXPECT_EQ(p[2].paramdesc.wParamFlags, PARAMFLAG_FOUT | PARAMFLAG_FRETVAL);
   info->ReleaseFuncDesc(fd);
-  EXPECT_EQ(info->GetFuncDesc(18, &fd), TYPE_E_ELEMENTNOTFOUND);
+  EXPECT_EQ(info->GetFuncDesc(20, &fd), TYPE_E_ELEMENTNOTFOUND);
 
   BStr name, doc;
   ASSERT_EQ(info->GetDocumentation(MEMBERID_NIL, name.Put(), doc.Put(), nullptr, nullptr), S_OK);

@@ -139,6 +139,17 @@ class Widget final : public com::DispatchImpl<_IWidget, &gWidgetTypeInfo> {
     *r = b * 1000 + i;
     return S_OK;
   }
+  // A new widget with this one's count.
+  HRESULT STDMETHODCALLTYPE Clone(_IWidget** r) override {
+    auto* w = new Widget();
+    w->count_ = count_;
+    *r = w;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE CountOf(_IWidget* other, LONG* r) override {
+    if (!other) return E_INVALIDARG;
+    return other->get_Count(r);
+  }
 
  private:
   std::atomic<ULONG> refs_{1};
