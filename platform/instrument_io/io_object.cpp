@@ -21,7 +21,7 @@ HRESULT InstrumentIOObject::UpdateRegistry(BOOL doRegister) {
   return ModuleUpdateRegistryFromResource(&InstrumentIOModule, 101, doRegister);
 }
 
-HRESULT InstrumentIOObject::OpenSession(BSTR address, IDispatch** session) {
+HRESULT InstrumentIOObject::OpenSession(BSTR address, InstrumentSession** session) {
   if (!session) return E_POINTER;
   *session = nullptr;
   std::string text;
@@ -32,11 +32,7 @@ HRESULT InstrumentIOObject::OpenSession(BSTR address, IDispatch** session) {
     OpenOptions options;
     options.resolveAlias = LookUpAlias;
     options.serialSettings = ReadSerialSettings;
-    InstrumentSession* s = nullptr;
-    HRESULT hr = SessionObject::Create(OpenSessionCore(text, options), &s);
-    if (FAILED(hr)) return hr;
-    *session = s;
-    return S_OK;
+    return SessionObject::Create(OpenSessionCore(text, options), session);
   } catch (const IoError& e) {
     return com::SetError(e.number(), std::string_view(e.what()), "Quorell.InstrumentIO");
   } catch (const std::exception& e) {

@@ -2,17 +2,17 @@
 #pragma once
 
 #include "InstrumentIO.h"
-#include "instrument_io/dual_dispatch.h"
+#include "instrument_io/module.h"
 
 namespace instrument_io {
 
-class InstrumentIOObject : public DualDispatch<IInstrumentIO, &IID_IInstrumentIO>,
+class InstrumentIOObject : public com::DispatchImpl<IInstrumentIO, &InstrumentIOTypeInfo>,
                            public ISupportErrorInfo {
  public:
   static const InterfaceEntry* InterfaceTable();
   static HRESULT UpdateRegistry(BOOL doRegister);
 
-  HRESULT STDMETHODCALLTYPE OpenSession(BSTR address, IDispatch** session) override;
+  HRESULT STDMETHODCALLTYPE OpenSession(BSTR address, InstrumentSession** session) override;
   HRESULT STDMETHODCALLTYPE InterfaceSupportsErrorInfo(REFIID riid) override;
 };
 

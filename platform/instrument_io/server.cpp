@@ -1,7 +1,4 @@
 // The component server: module state, class table, load and unload, the four exports.
-#include <iterator>
-#include <mutex>
-
 #include "com/activation.h"
 #include "com/errorinfo.h"
 #include "instrument_io/io_object.h"
@@ -11,6 +8,8 @@
 namespace instrument_io {
 
 ModuleState InstrumentIOModule;
+constinit TypeInfo InstrumentIOTypeInfo = TypeInfo::FromModuleResource(&IID_IInstrumentIO);
+constinit TypeInfo InstrumentSessionTypeInfo = TypeInfo::FromModuleResource(&IID_InstrumentSession);
 
 namespace {
 
@@ -21,26 +20,6 @@ ClassTableEntry classes[] = {
     {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
-// Loaded on first use, kept until the module stops. Plain data with nothing to destroy,
-// like the module state, so that it is still intact when the module stops at unload.
-struct TypeInfoCache {
-  ITypeLib* lib;
-  struct Entry {
-    IID iid;
-    ITypeInfo* info;
-  } entries[4];
-  size_t count;
-};
-constinit TypeInfoCache typeInfo{};
-
-void ReleaseTypeLib(void*) {
-  std::lock_guard guard(InstrumentIOModule.lock);
-  for (size_t i = 0; i < typeInfo.count; ++i) typeInfo.entries[i].info->Release();
-  typeInfo.count = 0;
-  if (typeInfo.lib) typeInfo.lib->Release();
-  typeInfo.lib = nullptr;
-}
-
 __attribute__((constructor)) void ProcessAttach() {
   ModuleStart(&InstrumentIOModule, classes,
               com::ModuleFromAddress(reinterpret_cast<const void*>(&ProcessAttach)));
@@ -49,25 +28,6 @@ __attribute__((constructor)) void ProcessAttach() {
 __attribute__((destructor)) void ProcessDetach() { ModuleStop(&InstrumentIOModule); }
 
 }  // namespace
-
-ITypeInfo* ModuleTypeInfo(REFIID iid) {
-  std::lock_guard guard(InstrumentIOModule.lock);
-  if (!typeInfo.lib) {
-    if (FAILED(com::LoadTypeLibFromResource(InstrumentIOModule.module, 1, &typeInfo.lib))) {
-      typeInfo.lib = nullptr;
-      return nullptr;
-    }
-    ModuleAddTermFunc(&InstrumentIOModule, ReleaseTypeLib, nullptr);
-  }
-  for (size_t i = 0; i < typeInfo.count; ++i)
-    if (typeInfo.entries[i].iid == iid) return typeInfo.entries[i].info;
-  ITypeInfo* info = nullptr;
-  if (typeInfo.count == std::size(typeInfo.entries) ||
-      FAILED(typeInfo.lib->GetTypeInfoOfGuid(iid, &info)))
-    return nullptr;
-  typeInfo.entries[typeInfo.count++] = {iid, info};
-  return info;
-}
 
 }  // namespace instrument_io
 

@@ -4,12 +4,12 @@
 #include <memory>
 
 #include "InstrumentIO.h"
-#include "instrument_io/dual_dispatch.h"
+#include "instrument_io/module.h"
 #include "instrument_io/session_core.h"
 
 namespace instrument_io {
 
-class SessionObject : public DualDispatch<InstrumentSession, &IID_InstrumentSession>,
+class SessionObject : public com::DispatchImpl<InstrumentSession, &InstrumentSessionTypeInfo>,
                       public ISupportErrorInfo {
  public:
   static const InterfaceEntry* InterfaceTable();

@@ -70,10 +70,9 @@ inline com::ComPtr<IInstrumentIO> CreateIo() {
 
 inline Failure Open(IInstrumentIO* io, const std::string& address,
                     com::ComPtr<InstrumentSession>* session) {
-  com::ComPtr<IDispatch> d;
-  Failure f = Outcome(io->OpenSession(com::BStr(address).Get(), d.Put()));
+  Failure f = Outcome(io->OpenSession(com::BStr(address).Get(), session->Put()));
   if (f.hr == S_OK) {
-    EXPECT_EQ(d.As(IID_InstrumentSession, session), S_OK);
+    EXPECT_TRUE(*session);
   }
   return f;
 }

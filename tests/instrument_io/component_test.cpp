@@ -363,3 +363,35 @@ TEST(Component, SerialFrameSettingsComeFromTheRegistry) {
   EXPECT_EQ(Query(s.Get(), "*idn?"), "QUORELL,7613B,SIM0001,1.0");
   com::registry::DeleteTree(key);
 }
+// By dispatch, OpenSession hands out the session's own dual interface as VT_DISPATCH; the
+// type information names InstrumentSession as its result.
+TEST(Component, OpenSessionByDispatchGivesTheSession) {
+  SimProcess sim({"--port", "0"});
+  auto io = CreateIo();
+  ComPtr<ITypeInfo> info;
+  ASSERT_EQ(io->GetTypeInfo(0, 0, info.Put()), S_OK);
+  FUNCDESC* fd = nullptr;
+  ASSERT_EQ(info->GetFuncDesc(0, &fd), S_OK);
+  const TYPEDESC& result = fd->lprgelemdescParam[1].tdesc;
+  ASSERT_EQ(result.vt, VT_PTR);
+  ASSERT_EQ(result.lptdesc->vt, VT_PTR);
+  ASSERT_EQ(result.lptdesc->lptdesc->vt, VT_USERDEFINED);
+  ComPtr<ITypeInfo> session;
+  ASSERT_EQ(info->GetRefTypeInfo(result.lptdesc->lptdesc->hreftype, session.Put()), S_OK);
+  info->ReleaseFuncDesc(fd);
+  TYPEATTR* attr = nullptr;
+  ASSERT_EQ(session->GetTypeAttr(&attr), S_OK);
+  EXPECT_EQ(attr->guid, IID_InstrumentSession);
+  session->ReleaseTypeAttr(attr);
+
+  Variant address = Variant::FromText(sim.TcpAddress());
+  DISPPARAMS args{address.Get(), nullptr, 1, 0};
+  Variant opened;
+  ASSERT_EQ(io->Invoke(1, GUID_NULL, 0, DISPATCH_METHOD, &args, opened.Put(), nullptr, nullptr),
+            S_OK);
+  ASSERT_EQ(opened.Type(), VT_DISPATCH);
+  ComPtr<InstrumentSession> s;
+  ASSERT_EQ(opened->pdispVal->QueryInterface(IID_InstrumentSession, s.PutVoid()), S_OK);
+  EXPECT_EQ(static_cast<IDispatch*>(s.Get()), opened->pdispVal);
+  EXPECT_EQ(Query(s.Get(), "*idn?").empty(), false);
+}

@@ -133,10 +133,8 @@ int Run(const Options& o) {
                                 IID_IInstrumentIO, io.PutVoid());
   if (FAILED(hr))
     return Fail("cannot create the instrument I/O library (is it registered with regsvr?): ", hr);
-  com::ComPtr<IDispatch> opened;
-  if (FAILED(hr = io->OpenSession(com::BStr(o.address).Get(), opened.Put()))) return Fail("", hr);
   com::ComPtr<InstrumentSession> session;
-  if (FAILED(hr = opened.As(IID_InstrumentSession, &session))) return Fail("", hr);
+  if (FAILED(hr = io->OpenSession(com::BStr(o.address).Get(), session.Put()))) return Fail("", hr);
   if (o.timeoutMs >= 0 && FAILED(hr = session->put_TimeoutMs(static_cast<LONG>(o.timeoutMs))))
     return Fail("", hr);
   for (size_t i = 0; i < o.commands.size(); ++i) {
