@@ -363,6 +363,7 @@ TEST(Component, SerialFrameSettingsComeFromTheRegistry) {
   EXPECT_EQ(Query(s.Get(), "*idn?"), "QUORELL,7613B,SIM0001,1.0");
   com::registry::DeleteTree(key);
 }
+
 // By dispatch, OpenSession hands out the session's own dual interface as VT_DISPATCH; the
 // type information names InstrumentSession as its result.
 TEST(Component, OpenSessionByDispatchGivesTheSession) {
