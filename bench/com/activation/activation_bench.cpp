@@ -5,9 +5,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "../../../tests/support/test_support.h"
 #include "com/activation.h"
 #include "com/ptr.h"
+#include "support/private_registry.h"
+#include "support/run.h"
 #include "widget.h"
 
 namespace {
@@ -18,7 +19,7 @@ struct Setup {
     auto r = testsupport::Run(std::string(SCRIVO_BIN_DIR) + "/regsvr " + SCRIVO_LIB_DIR +
                               "/libact_widget_server.so");
     if (r.status != 0) {
-      std::fprintf(stderr, "registration failed: %s\n", r.output.c_str());
+      std::fprintf(stderr, "registration failed: %s\n", r.out.c_str());
       std::exit(1);
     }
     CoInitialize(nullptr);

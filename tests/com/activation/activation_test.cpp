@@ -5,10 +5,13 @@
 
 #include <filesystem>
 
-#include "../../support/test_support.h"
 #include "com/errorinfo.h"
 #include "com/ptr.h"
 #include "com/registry.h"
+#include "support/files.h"
+#include "support/private_registry.h"
+#include "support/run.h"
+#include "support/temp_dir.h"
 #include "widget.h"
 
 namespace {
@@ -24,7 +27,7 @@ class Activation : public ::testing::Test {
   void SetUp() override {
     CoInitialize(nullptr);
     auto r = testsupport::Run(kRegsvr + " " + kWidgetServer);
-    ASSERT_EQ(r.status, 0) << r.output;
+    ASSERT_EQ(r.status, 0) << r.out;
   }
   void TearDown() override {
     CoFreeUnusedLibraries();
@@ -149,8 +152,8 @@ TEST_F(Activation, FailuresCarryCodesAndDescriptions) {
 
 TEST_F(Activation, RegsvrUnregistersAndReportsFailures) {
   auto r = testsupport::Run(kRegsvr + " -u " + kWidgetServer);
-  ASSERT_EQ(r.status, 0) << r.output;
-  EXPECT_NE(r.output.find("DllUnregisterServer"), std::string::npos);
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("DllUnregisterServer"), std::string::npos);
   EXPECT_FALSE(com::registry::KeyExists("HKCR\\ActTest.Widget"));
   EXPECT_FALSE(com::registry::KeyExists("HKCR\\CLSID\\" + com::GuidToString(CLSID_Widget1)));
 
@@ -158,16 +161,16 @@ TEST_F(Activation, RegsvrUnregistersAndReportsFailures) {
   std::filesystem::copy_file(kLib + "/libact_dep_server.so", tmp / "libact_dep_server.so");
   r = testsupport::Run(kRegsvr + " " + (tmp / "libact_dep_server.so"));
   EXPECT_NE(r.status, 0);
-  EXPECT_NE(r.output.find("libact_dep.so"), std::string::npos) << r.output;
+  EXPECT_NE(r.out.find("libact_dep.so"), std::string::npos) << r.out;
 
   r = testsupport::Run(kRegsvr + " " + kLib + "/libact_no_entry_server.so");
   EXPECT_NE(r.status, 0);
-  EXPECT_NE(r.output.find("does not export DllRegisterServer"), std::string::npos) << r.output;
+  EXPECT_NE(r.out.find("does not export DllRegisterServer"), std::string::npos) << r.out;
 
   for (const char* args : {"", "-x lib.so", "a.so b.so"}) {
     r = testsupport::Run(kRegsvr + " " + args);
     EXPECT_EQ(r.status, 2) << args;
-    EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 1) << r.output;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
   }
   EXPECT_EQ(testsupport::Run(kRegsvr + " --help").status, 0);
 }
