@@ -4,9 +4,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <memory>
 #include <thread>
 
 #include "registry_fixture.h"
+#include "support/process.h"
 
 namespace {
 
@@ -103,18 +105,9 @@ TEST_F(Processes, TwoWritersForkedFromAUserOfTheRegistryLoseNothing) {
   EXPECT_EQ(text, "parent");
 }
 
-// Runs `reg` with arguments; returns the process so that the caller can wait for it.
-pid_t StartReg(std::vector<std::string> args) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    std::string program = std::string(SCRIVO_BIN_DIR) + "/reg";
-    std::vector<char*> argv{program.data()};
-    for (auto& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    execv(program.c_str(), argv.data());
-    _exit(127);
-  }
-  return pid;
+// Runs `reg` with arguments; the caller waits for it.
+std::unique_ptr<testsupport::Process> StartReg(const std::vector<std::string>& args) {
+  return std::make_unique<testsupport::Process>(SCRIVO_BIN_DIR "/reg", args);
 }
 
 int Wait(pid_t pid) {
@@ -127,15 +120,15 @@ TEST_F(Processes, TransactionIsInvisibleUntilCommittedAndWritersWaitForIt) {
   ASSERT_EQ(CreateKey("HKCU\\Before"), ERROR_SUCCESS);
   ASSERT_EQ(BeginTransaction(), ERROR_SUCCESS);
   ASSERT_EQ(SetText("HKCU\\Pending", "", "p"), ERROR_SUCCESS);
-  EXPECT_EQ(Wait(StartReg({"list", "HKCU\\Pending"})), 1);  // others do not see it yet
-  EXPECT_EQ(Wait(StartReg({"list", "HKCU\\Before"})), 0);   // and read on meanwhile
+  EXPECT_EQ(StartReg({"list", "HKCU\\Pending"})->ExitCode(), 1);  // others do not see it yet
+  EXPECT_EQ(StartReg({"list", "HKCU\\Before"})->ExitCode(), 0);   // and read on meanwhile
 
   // A writer waits for the transaction rather than fail.
-  pid_t writer = StartReg({"set", "HKCU\\Other", "", "o"});
+  auto writer = StartReg({"set", "HKCU\\Other", "", "o"});
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   ASSERT_EQ(CommitTransaction(), ERROR_SUCCESS);
-  EXPECT_EQ(Wait(writer), 0);
-  EXPECT_EQ(Wait(StartReg({"get", "HKCU\\Pending"})), 0);
+  EXPECT_EQ(writer->ExitCode(), 0);
+  EXPECT_EQ(StartReg({"get", "HKCU\\Pending"})->ExitCode(), 0);
   std::string text;
   EXPECT_EQ(GetText("HKCU\\Other", "", &text), ERROR_SUCCESS);
   EXPECT_EQ(text, "o");

@@ -1,37 +1,13 @@
 // The `reg` program end to end, on a private registry.
-#include <sys/wait.h>
-
-#include <array>
-#include <cstdio>
-
 #include "registry_fixture.h"
+#include "support/run.h"
 
 namespace {
 
-struct Outcome {
-  int status;
-  std::string out;  // standard output and standard error together
-};
+using Outcome = testsupport::RunResult;  // `out` holds standard output and error together
 
-std::string Quote(const std::string& arg) {
-  std::string quoted = "'";
-  for (char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-Outcome Reg(std::vector<std::string> args) {
-  std::string command = std::string(SCRIVO_BIN_DIR) + "/reg";
-  for (const auto& arg : args) command += " " + Quote(arg);
-  command += " 2>&1";
-  Outcome run{-1, {}};
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return run;
-  std::array<char, 4096> buffer;
-  size_t n;
-  while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) run.out.append(buffer.data(), n);
-  int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+Outcome Reg(const std::vector<std::string>& args) {
+  return testsupport::Run(SCRIVO_BIN_DIR "/reg", args, {.merge_errors = true});
 }
 
 using RegTool = RegistryTest;

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstring>
 #include <filesystem>
@@ -10,21 +9,18 @@
 #include <string>
 
 #include "com/registry.h"
+#include "support/private_registry.h"
 
 class RegistryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "registry-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    file_ = dir_ + "/registry.db";
-    setenv("COMRT_REGISTRY", file_.c_str(), 1);
+    registry_.emplace();
+    dir_ = registry_->dir().path();
+    file_ = registry_->file();
   }
-  void TearDown() override {
-    unsetenv("COMRT_REGISTRY");
-    std::filesystem::remove_all(dir_);
-  }
+  void TearDown() override { registry_.reset(); }
 
+  std::optional<testsupport::PrivateRegistry> registry_;
   std::string dir_;
   std::string file_;
 };
