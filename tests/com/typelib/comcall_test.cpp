@@ -1,26 +1,8 @@
 // comcall against the test server registered in a private registry.
-#include <sys/wait.h>
-
-#include <cstdio>
-#include <fstream>
-#include <sstream>
-
+#include "support/run.h"
 #include "typelib_fixture.h"
 
-namespace {
-
-struct ToolRun {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
-
-}  // namespace
+using ToolRun = testsupport::RunResult;
 
 class ComcallTest : public TypelibTest {
  protected:
@@ -29,21 +11,7 @@ class ComcallTest : public TypelibTest {
     RegisterServer();
   }
   ToolRun Comcall(const std::vector<std::string>& args) {
-    std::string cmd = SCRIVO_BIN_DIR "/comcall";
-    for (const auto& a : args) cmd += " " + Quote(a);
-    std::string errFile = dir_ + "/stderr";
-    cmd += " 2>" + errFile;
-    ToolRun r;
-    FILE* p = popen(cmd.c_str(), "r");
-    char buf[512];
-    while (size_t n = fread(buf, 1, sizeof buf, p)) r.out.append(buf, n);
-    int status = pclose(p);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream e(errFile);
-    std::stringstream s;
-    s << e.rdbuf();
-    r.err = s.str();
-    return r;
+    return testsupport::Run(SCRIVO_BIN_DIR "/comcall", args);
   }
 };
 

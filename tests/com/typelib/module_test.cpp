@@ -3,25 +3,20 @@
 #include "com/module.h"
 
 #include <dlfcn.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <fstream>
 
 #include "com/resource.h"
+#include "support/run.h"
 #include "typelib_fixture.h"
 
 namespace {
 
 int RunRescomp(const std::string& script, const std::string& outDir, std::string* output) {
-  std::string cmd =
-      std::string(SCRIVO_BIN_DIR "/rescomp ") + script + " -o " + outDir + "/out.cpp 2>&1";
-  FILE* p = popen(cmd.c_str(), "r");
-  char buf[512];
-  output->clear();
-  while (size_t n = fread(buf, 1, sizeof buf, p)) output->append(buf, n);
-  int status = pclose(p);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  auto r = testsupport::Run(std::string(SCRIVO_BIN_DIR "/rescomp ") + script + " -o " + outDir +
+                            "/out.cpp");
+  *output = r.out;
+  return r.status;
 }
 
 }  // namespace

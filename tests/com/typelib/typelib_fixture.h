@@ -3,31 +3,28 @@
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "com/activation.h"
 #include "com/ptr.h"
 #include "com/registry.h"
+#include "support/private_registry.h"
 
 inline const std::string kServerPath = SCRIVO_LIB_DIR "/libtypelib_test_server.so";
 
 class TypelibTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "typelib-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-    setenv("COMRT_REGISTRY", (dir_ + "/registry.db").c_str(), 1);
+    registry_.emplace();
+    dir_ = registry_->dir().path();
   }
   void TearDown() override {
     if (server_) dlclose(server_);
     CoFreeUnusedLibraries();
-    unsetenv("COMRT_REGISTRY");
-    std::filesystem::remove_all(dir_);
+    registry_.reset();
   }
 
   // Loads the server (kept until the test ends) and calls one of its exports.
@@ -64,6 +61,7 @@ class TypelibTest : public ::testing::Test {
     return out;
   }
 
+  std::optional<testsupport::PrivateRegistry> registry_;
   std::string dir_;
   void* server_ = nullptr;
 };
