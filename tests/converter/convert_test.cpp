@@ -11,6 +11,7 @@
 
 #include "Rastova.h"
 #include "com/bstr.h"
+#include "support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
@@ -27,9 +28,8 @@ struct Copy {
 Copy& Converter() {
   static Copy copy = [] {
     Copy c;
-    char folder[] = "/tmp/convert-test-XXXXXX";
-    if (!mkdtemp(folder)) std::abort();
-    fs::path dir(folder);
+    static testsupport::TempDir folder;  // goes at exit, after the last use of the copy
+    fs::path dir(folder.path());
     fs::copy_file(SCRIVO_LIB_DIR "/libRastova.so", dir / "libRastova.so");
     fs::copy_file(SCRIVO_LIB_DIR "/libcommodule.so", dir / "libcommodule.so");
     fs::copy_file(FAKE_IMAGING_PATH, dir / fs::path(FAKE_IMAGING_PATH).filename());

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "../server/registry_dump.h"
@@ -18,13 +19,14 @@
 #include "com/registry.h"
 #include "com/strings.h"
 #include "com/typelib.h"
-#include "run_program.h"
+#include "support/private_registry.h"
+#include "support/run.h"
+#include "support/temp_dir.h"
 #include "tiff_fixture.h"
 
 namespace fs = std::filesystem;
-using fixture::Quote;
-using fixture::RunCommand;
 using testing_registry::Dump;
+using testsupport::Quote;
 
 namespace {
 
@@ -32,6 +34,9 @@ const std::string kLibrary = SCRIVO_LIB_DIR "/libRastova.so";
 const std::string kRegsvr = SCRIVO_BIN_DIR "/regsvr";
 const std::string kClsid = "{2621762B-0DED-4A5D-81D1-F27C56D18377}";
 const std::string kLibid = "{F4634414-0881-4BCA-A010-3BC14741C199}";
+
+// A shell command line; its exit status and everything it printed.
+testsupport::RunResult RunCommand(const std::string& line) { return testsupport::Run(line); }
 
 struct Exports {
   void* handle = nullptr;
@@ -53,26 +58,24 @@ Exports Load(const std::string& path) {
   return e;
 }
 
-std::string TempFolder() {
-  char folder[] = "/tmp/rastova-test-XXXXXX";
-  if (!mkdtemp(folder)) std::abort();
-  return folder;
-}
-
 class RastovaTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    testing_registry::UsePrivateRegistry();
+    registry_.emplace();
     CoInitialize(nullptr);
   }
-  static void TearDownTestSuite() { CoUninitialize(); }
+  static void TearDownTestSuite() {
+    CoUninitialize();
+    registry_.reset();
+  }
 
   void SetUp() override {
     auto r = RunCommand(Quote(kRegsvr) + " " + Quote(kLibrary));
-    ASSERT_EQ(r.status, 0) << r.output;
-    folder_ = TempFolder();
+    ASSERT_EQ(r.status, 0) << r.out;
+    temp_.emplace();
+    folder_ = temp_->path();
   }
-  void TearDown() override { fs::remove_all(folder_); }
+  void TearDown() override { temp_.reset(); }
 
   std::string Path(const std::string& name) const { return folder_ + "/" + name; }
 
@@ -91,6 +94,8 @@ class RastovaTest : public ::testing::Test {
     return c->Convert(a.Get(), b.Get());
   }
 
+  static inline std::optional<testsupport::PrivateRegistry> registry_;
+  std::optional<testsupport::TempDir> temp_;
   std::string folder_;
 };
 
@@ -128,14 +133,14 @@ TEST_F(RastovaTest, RegistrationWritesExactlyTheScriptsKeysAndTheTypeLibrary) {
             ERROR_SUCCESS);
   ASSERT_EQ(com::registry::SetText(c + "\\AddedLater", "", "x"), ERROR_SUCCESS);
   auto r = RunCommand(Quote(kRegsvr) + " -u " + Quote(kLibrary));
-  ASSERT_EQ(r.status, 0) << r.output;
+  ASSERT_EQ(r.status, 0) << r.out;
   EXPECT_FALSE(com::registry::KeyExists(v1));
   EXPECT_FALSE(com::registry::KeyExists(vi));
   EXPECT_FALSE(com::registry::KeyExists(c));
   EXPECT_FALSE(com::registry::KeyExists("HKCR\\TypeLib\\" + kLibid));
   EXPECT_TRUE(com::registry::KeyExists("HKCR\\CLSID\\{00000000-1111-2222-3333-444444444444}"));
   r = RunCommand(Quote(kRegsvr) + " -u " + Quote(kLibrary));
-  EXPECT_EQ(r.status, 0) << "unregistering twice: " << r.output;
+  EXPECT_EQ(r.status, 0) << "unregistering twice: " << r.out;
 }
 
 std::string Text(BSTR b) {
@@ -483,7 +488,7 @@ TEST_F(RastovaTest, ComcallConvertsByProgIdThroughDispatch) {
   ASSERT_TRUE(fixture::WriteTiff(Path("a.tif"), fixture::Depth::Rgb24));
   auto r = RunCommand("cd " + Quote(folder_) + " && " + Quote(SCRIVO_BIN_DIR "/comcall") +
                       " Rastova.TiffToBitmap 'Convert(a.tif, a.tif)'");
-  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(fixture::ReadBmp(Path("a.tif")).bitsPerPixel, 8);
 }
 
@@ -491,29 +496,28 @@ TEST_F(RastovaTest, Tiff2bmpConvertsAndSaysInOneLineWhatFailed) {
   const std::string tool = Quote(SCRIVO_BIN_DIR "/tiff2bmp");
   ASSERT_TRUE(fixture::WriteTiff(Path("a.tif"), fixture::Depth::Bilevel));
   auto r = RunCommand(tool + " " + Quote(Path("a.tif")) + " " + Quote(Path("b.bmp")));
-  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(fixture::ReadBmp(Path("b.bmp")).bitsPerPixel, 8);
   r = RunCommand(tool + " " + Quote(Path("a.tif")));
-  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(fixture::ReadBmp(Path("a.tif")).bitsPerPixel, 8);
 
   r = RunCommand(tool + " " + Quote(Path("none.tif")));
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.output, "tiff2bmp: cannot convert " + Path("none.tif") + " to " + Path("none.tif") +
-                          ": " + Path("none.tif") + ": No such file or directory\n");
+  EXPECT_EQ(r.out, "tiff2bmp: cannot convert " + Path("none.tif") + " to " + Path("none.tif") +
+                       ": " + Path("none.tif") + ": No such file or directory\n");
   r = RunCommand(tool + " " + Quote(Path("b.bmp")) + " " + Quote(Path("x/y.bmp")));
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.output.find("folder " + Path("x/")), std::string::npos) << r.output;
+  EXPECT_NE(r.out.find("folder " + Path("x/")), std::string::npos) << r.out;
   EXPECT_EQ(RunCommand(tool).status, 2);
   EXPECT_EQ(RunCommand(tool + " a b c").status, 2);
   r = RunCommand(tool + " --help");
   EXPECT_EQ(r.status, 0);
-  EXPECT_NE(r.output.find("usage: tiff2bmp IN.tif [OUT.bmp]"), std::string::npos);
+  EXPECT_NE(r.out.find("usage: tiff2bmp IN.tif [OUT.bmp]"), std::string::npos);
   r = RunCommand("COMRT_REGISTRY=" + Quote(Path("empty.db")) + " " + tool + " " +
                  Quote(Path("b.bmp")));
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.output.rfind("tiff2bmp: Rastova.TiffToBitmap is not registered: ", 0), 0u)
-      << r.output;
+  EXPECT_EQ(r.out.rfind("tiff2bmp: Rastova.TiffToBitmap is not registered: ", 0), 0u) << r.out;
 }
 
 TEST_F(RastovaTest, WithoutItsImagingLibraryTheServerCannotLoadRegisterOrCreate) {
@@ -526,20 +530,20 @@ TEST_F(RastovaTest, WithoutItsImagingLibraryTheServerCannotLoadRegisterOrCreate)
   const std::string loader = "libimaging.so: cannot open shared object file";
   auto r = RunCommand(Quote(kRegsvr) + " " + Quote(dir + "/libRastova.so"));
   EXPECT_NE(r.status, 0);
-  EXPECT_NE(r.output.find(loader), std::string::npos) << r.output;
+  EXPECT_NE(r.out.find(loader), std::string::npos) << r.out;
 
   std::string env = "COMRT_REGISTRY=" + Quote(Path("fault.db")) + " ";
   r = RunCommand(env + Quote(kRegsvr) + " " + Quote(kLibrary) + " && " + env +
                  Quote(SCRIVO_BIN_DIR "/reg") + " set " +
                  Quote("HKCR\\CLSID\\" + kClsid + "\\InprocServer32") + " @ " +
                  Quote(dir + "/libRastova.so"));
-  ASSERT_EQ(r.status, 0) << r.output;
+  ASSERT_EQ(r.status, 0) << r.out;
   ASSERT_TRUE(fixture::WriteTiff(Path("a.tif"), fixture::Depth::Grey8));
   r = RunCommand(env + Quote(SCRIVO_BIN_DIR "/tiff2bmp") + " " + Quote(Path("a.tif")));
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.output.rfind("tiff2bmp: cannot create Rastova.TiffToBitmap: ", 0), 0u) << r.output;
-  EXPECT_NE(r.output.find(loader), std::string::npos) << r.output;
-  EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 1) << r.output;
+  EXPECT_EQ(r.out.rfind("tiff2bmp: cannot create Rastova.TiffToBitmap: ", 0), 0u) << r.out;
+  EXPECT_NE(r.out.find(loader), std::string::npos) << r.out;
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
 }
 
 }  // namespace

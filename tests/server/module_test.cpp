@@ -2,6 +2,7 @@
 // objects with two interfaces, termination list, registration in one transaction.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "registry_dump.h"
 #include "server/class_factory.h"
 #include "server/object.h"
+#include "support/private_registry.h"
 
 namespace {
 
@@ -62,7 +64,9 @@ std::vector<int> order;
 
 class ModuleTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { testing_registry::UsePrivateRegistry(); }
+  static void SetUpTestSuite() { registry_.emplace(); }
+  static void TearDownTestSuite() { registry_.reset(); }
+  static inline std::optional<testsupport::PrivateRegistry> registry_;
   void SetUp() override {
     ModuleStart(&module, classes,
                 com::ModuleFromAddress(reinterpret_cast<const void*>(&RegisterThing)));

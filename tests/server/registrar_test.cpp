@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "com/registry.h"
 #include "registry_dump.h"
+#include "support/private_registry.h"
 
 using com::server::RunRegistryScript;
 using com::server::Substitutions;
@@ -16,7 +19,9 @@ const std::string kRoot = "HKCU\\Software\\RegistrarTest";
 
 class RegistrarTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { testing_registry::UsePrivateRegistry(); }
+  static void SetUpTestSuite() { registry_.emplace(); }
+  static void TearDownTestSuite() { registry_.reset(); }
+  static inline std::optional<testsupport::PrivateRegistry> registry_;
   void SetUp() override { reg::DeleteTree(kRoot); }
 
   static HRESULT Run(const std::string& script, bool doRegister, const Substitutions& subs = {}) {

@@ -1,23 +1,13 @@
-// Test helpers: a private registry per test program and a text dump of a key tree.
+// A text dump of a registry key tree, for before-and-after checks.
 #pragma once
 
 #include <algorithm>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "com/registry.h"
 
 namespace testing_registry {
-
-// Points the registry at a fresh file in a new temporary folder; call before first use.
-inline std::string UsePrivateRegistry() {
-  char folder[] = "/tmp/registry-test-XXXXXX";
-  if (!mkdtemp(folder)) std::abort();
-  std::string file = std::string(folder) + "/registry.db";
-  setenv("COMRT_REGISTRY", file.c_str(), 1);
-  return folder;
-}
 
 // Every key below path (path itself included), one line per key and per value:
 // "path" and "path|name=s:text" or "path|name=d:number", sorted.
