@@ -1,10 +1,13 @@
-// Shared helpers of the imaging tests: a temporary folder, an independent strict BMP
-// decoder, file utilities and PSNR.
+// Shared helpers of the imaging tests: an independent strict BMP decoder, byte files and
+// PSNR.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "support/files.h"
+#include "support/temp_dir.h"
 
 namespace imaging_test {
 
@@ -24,20 +27,15 @@ struct Bmp {
 // Parses a BITMAPFILEHEADER + BITMAPINFOHEADER file; empty string or the reason it is bad.
 std::string DecodeBmp(const std::string& path, Bmp* out);
 
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  const std::string& path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-  std::vector<std::string> Entries() const;
+using testsupport::TempDir;
 
- private:
-  std::string path_;
-};
-
-std::vector<uint8_t> ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
+// Files as bytes, the form the imaging tests compare.
+inline std::vector<uint8_t> ReadFile(const std::string& path) {
+  return testsupport::ReadBytes(path);
+}
+inline void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  testsupport::WriteFile(path, bytes);
+}
 
 double Psnr(const std::vector<Rgb>& a, const std::vector<Rgb>& b);
 
