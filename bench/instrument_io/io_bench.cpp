@@ -15,11 +15,16 @@
 #include <vector>
 
 #include "InstrumentIO.h"
+#include "all_bytes_file.h"
 #include "com/activation.h"
 #include "com/errorinfo.h"
 #include "com/ptr.h"
 #include "com/safearray.h"
-#include "sim_process.h"
+#include "support/files.h"
+#include "support/private_registry.h"
+#include "support/run.h"
+#include "support/sim_process.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -100,15 +105,15 @@ double RawIdn(int fd) {
 }  // namespace
 
 int main() {
-  iotest::TempDir dir;
-  setenv("COMRT_REGISTRY", (dir.path() + "/registry.db").c_str(), 1);
-  std::string regsvr = SCRIVO_BIN_DIR "/regsvr " SCRIVO_LIB_DIR "/libInstrumentIO.so >/dev/null";
-  if (std::system(regsvr.c_str()) != 0) {
-    std::fprintf(stderr, "io_bench: regsvr failed\n");
+  testsupport::TempDir dir;
+  testsupport::PrivateRegistry registry;
+  auto reg = testsupport::Run(SCRIVO_BIN_DIR "/regsvr", {SCRIVO_LIB_DIR "/libInstrumentIO.so"});
+  if (reg.status != 0) {
+    std::fprintf(stderr, "io_bench: regsvr failed: %s\n", reg.err.c_str());
     return 1;
   }
   std::string file = iotest::WriteAllBytesFile(dir.path(), kBlock);
-  iotest::SimProcess sim(
+  testsupport::SimProcess sim(
       {"--port", "0", "--preload", "DATA=" + file, "--block-size", std::to_string(kBlock)});
 
   CoInitialize(nullptr);
@@ -123,7 +128,7 @@ int main() {
     Check(s->put_TermChar(-1), "TermChar");
 
     std::vector<char> bytes(kBlock);
-    std::string content = iotest::ReadBinary(file);
+    std::string content = testsupport::ReadFile(file);
     std::copy(content.begin(), content.end(), bytes.begin());
     std::vector<double> library, plain;
     for (int round = 0; round < 7; ++round) {
@@ -148,7 +153,7 @@ int main() {
         libRate, plainRate, libRate / plainRate);
 
     // The same 16 MiB in the capture's blocks of 16384 bytes, one "READ?" each.
-    iotest::SimProcess smallSim({"--port", "0", "--preload", "DATA=" + file});
+    testsupport::SimProcess smallSim({"--port", "0", "--preload", "DATA=" + file});
     com::ComPtr<InstrumentSession> s3;
     Check(io->OpenSession(com::BStr(smallSim.TcpAddress()).Get(), s3.Put()), "OpenSession");
     Check(s3->put_TermChar(-1), "TermChar");
@@ -171,7 +176,7 @@ int main() {
         mib / Median(small), (mib / Median(small)) / plainRate);
 
     Check(s->put_TermChar(10), "TermChar");
-    iotest::SimProcess idnSim({"--port", "0"});
+    testsupport::SimProcess idnSim({"--port", "0"});
     com::ComPtr<InstrumentSession> s2;
     Check(io->OpenSession(com::BStr(idnSim.TcpAddress()).Get(), s2.Put()), "OpenSession");
     int raw = socket(AF_INET, SOCK_STREAM, 0);

@@ -2,49 +2,47 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "InstrumentIO.h"
+#include "all_bytes_file.h"
 #include "com/activation.h"
 #include "com/errorinfo.h"
 #include "com/ptr.h"
 #include "com/registry.h"
 #include "com/safearray.h"
-#include "sim_process.h"
+#include "support/files.h"
+#include "support/private_registry.h"
+#include "support/run.h"
+#include "support/sim_process.h"
+#include "support/temp_dir.h"
 
 namespace iotest {
 
-inline const std::string kLibrary = SCRIVO_LIB_DIR "/libInstrumentIO.so";
+using testsupport::ReadFile;
+using testsupport::SimProcess;
+using testsupport::TempDir;
 
-// Runs a command line; its exit status and everything it printed (or only what it
-// printed on standard error).
-inline int RunCommand(const std::string& command, std::string* output, bool errorsOnly = false) {
-  output->clear();
-  FILE* p = popen((command + (errorsOnly ? " 2>&1 >/dev/null" : " 2>&1")).c_str(), "r");
-  if (!p) return -1;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) output->append(buf, n);
-  int status = pclose(p);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+inline const std::string kLibrary = SCRIVO_LIB_DIR "/libInstrumentIO.so";
 
 // One private registry for the whole test program, with the server registered by regsvr.
 class RegisteredServer : public ::testing::Environment {
  public:
   void SetUp() override {
-    setenv("COMRT_REGISTRY", (dir_.path() + "/registry.db").c_str(), 1);
-    std::string out;
-    ASSERT_EQ(RunCommand(SCRIVO_BIN_DIR "/regsvr " + kLibrary, &out), 0) << out;
+    registry_.emplace();
+    auto r = testsupport::Run(SCRIVO_BIN_DIR "/regsvr", {kLibrary}, {.merge_errors = true});
+    ASSERT_EQ(r.status, 0) << r.out;
     CoInitialize(nullptr);
   }
-  void TearDown() override { CoUninitialize(); }
+  void TearDown() override {
+    CoUninitialize();
+    registry_.reset();
+  }
 
  private:
-  TempDir dir_;
+  std::optional<testsupport::PrivateRegistry> registry_;
 };
 
 struct Failure {

@@ -121,7 +121,7 @@ TEST_P(ComponentLink, TheThreeReadFormattedUses) {
     ASSERT_EQ(Write(s.Get(), "READ?"), S_OK);
     all += ReadBlock(s.Get());
   }
-  EXPECT_EQ(all, ReadBinary(file));
+  EXPECT_EQ(all, ReadFile(file));
   ASSERT_EQ(Write(s.Get(), "CLOSE"), S_OK);
   // With no file open the analyzer answers an empty block: an array of no elements.
   ASSERT_EQ(Write(s.Get(), "READ?"), S_OK);

@@ -14,10 +14,10 @@ struct Result {
   std::string output;
 };
 
+// Everything it printed, or only what it printed on standard error.
 Result Scpi(const std::string& arguments, bool errorsOnly = false) {
-  Result r;
-  r.status = RunCommand(kScpi + " " + arguments, &r.output, errorsOnly);
-  return r;
+  auto r = testsupport::Run(kScpi + " " + arguments + (errorsOnly ? " 2>&1 >/dev/null" : ""));
+  return {r.status, r.out};
 }
 
 }  // namespace
@@ -37,7 +37,7 @@ TEST(Scpi, WritesTheLastBlockToAFile) {
   std::string out = dir.path() + "/block.bin";
   Result r = Scpi("--block " + out + " " + sim.PtyAddress() + " \"ROPEN 'DATA'\" 'READ?'");
   EXPECT_EQ(r.status, 0) << r.output;
-  EXPECT_EQ(ReadBinary(out), ReadBinary(file));
+  EXPECT_EQ(ReadFile(out), ReadFile(file));
 }
 
 TEST(Scpi, FailuresGoToStandardErrorWithNonZeroStatus) {

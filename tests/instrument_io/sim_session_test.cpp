@@ -8,13 +8,16 @@
 #include <chrono>
 #include <thread>
 
+#include "all_bytes_file.h"
 #include "instrument_io/io_error.h"
 #include "instrument_io/session_core.h"
-#include "sim_process.h"
+#include "support/files.h"
+#include "support/sim_process.h"
+#include "support/temp_dir.h"
 
 using namespace instrument_io;
 using namespace std::chrono_literals;
-using iotest::SimProcess;
+using testsupport::SimProcess;
 
 namespace {
 
@@ -67,7 +70,7 @@ class SimLink : public ::testing::TestWithParam<Link> {
 }  // namespace
 
 TEST_P(SimLink, QueriesAndABlockOfEveryByteValue) {
-  iotest::TempDir dir;
+  testsupport::TempDir dir;
   std::string file = iotest::WriteAllBytesFile(dir.path(), 40000);
   auto sim = Start({"--preload", "DATA=" + file, "--block-size", "16384"});
   auto s = OpenSessionCore(AddressOf(*sim), {});
@@ -81,18 +84,18 @@ TEST_P(SimLink, QueriesAndABlockOfEveryByteValue) {
   std::string last = Block(*s);
   EXPECT_EQ(last.size(), 40000u - 2 * 16384u);
   all += last;
-  EXPECT_EQ(all, iotest::ReadBinary(file));
+  EXPECT_EQ(all, testsupport::ReadFile(file));
   EXPECT_EQ(Query(*s, "*OPC?"), "1");
 }
 
 TEST_P(SimLink, TrickledRepliesAreAssembled) {
-  iotest::TempDir dir;
+  testsupport::TempDir dir;
   std::string file = iotest::WriteAllBytesFile(dir.path(), 300);
   auto sim = Start({"--preload", "DATA=" + file, "--trickle", "--trickle-us", "300"});
   auto s = OpenSessionCore(AddressOf(*sim), {});
   EXPECT_EQ(Query(*s, "*idn?"), "QUORELL,7613B,SIM0001,1.0");
   s->Write("ROPEN 'DATA'");
-  EXPECT_EQ(Block(*s), iotest::ReadBinary(file));
+  EXPECT_EQ(Block(*s), testsupport::ReadFile(file));
 }
 
 TEST_P(SimLink, TimeOutThenTheNextOperationWorks) {
@@ -117,7 +120,7 @@ INSTANTIATE_TEST_SUITE_P(Links, SimLink, ::testing::Values(Link{"Tcp", false}, L
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SimSession, ConnectionDroppedInsideABlock) {
-  iotest::TempDir dir;
+  testsupport::TempDir dir;
   std::string file = iotest::WriteAllBytesFile(dir.path(), 20000);
   auto sim = std::make_unique<SimProcess>(std::vector<std::string>{
       "--port", "0", "--preload", "DATA=" + file, "--drop-after-bytes", "5000"});

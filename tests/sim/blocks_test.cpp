@@ -35,7 +35,7 @@ TEST(SimBlocks, BlockSizesForPreloadedFiles) {
     std::vector<std::string> args{"--port", "0", "--preload",
                                   "DATA_T=" + dir.Write("data.bin", content)};
     if (!c.block_size.empty()) args.insert(args.end(), {"--block-size", c.block_size});
-    Sim sim(args);
+    SimProcess sim(args);
     Line line = Line::Tcp(sim.port());
     std::string label = std::to_string(c.file_size) + " / " + c.block_size;
 
@@ -61,7 +61,7 @@ TEST(SimBlocks, EveryByteValueAndHeaderFormOnTheWire) {
   TempDir dir;
   Bytes content(512);
   for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<std::uint8_t>(i);
-  Sim sim({"--port", "0", "--preload", "ALL=" + dir.Write("all.bin", content)});
+  SimProcess sim({"--port", "0", "--preload", "ALL=" + dir.Write("all.bin", content)});
   Line line = Line::Tcp(sim.port());
   line.Send("ROPEN 'ALL'");
   line.Send("READ?");
@@ -89,7 +89,7 @@ TEST(SimBlocks, IndefiniteAndFalselyClaimedBlocks) {
   for (const auto& c : cases) {
     std::vector<std::string> args{"--port", "0", "--preload", "F=" + path, c.option};
     if (!c.value.empty()) args.push_back(c.value);
-    Sim sim(args);
+    SimProcess sim(args);
     Line line = Line::Tcp(sim.port());
     line.Send("ROPEN 'F'");
     line.Send("READ?");
@@ -102,7 +102,7 @@ TEST(SimBlocks, IndefiniteAndFalselyClaimedBlocks) {
 TEST(SimBlocks, ReopenStartsAgainAndCloseEndsTheFile) {
   TempDir dir;
   Bytes content = Pattern(20000);
-  Sim sim({"--port", "0", "--preload", "F=" + dir.Write("f.bin", content)});
+  SimProcess sim({"--port", "0", "--preload", "F=" + dir.Write("f.bin", content)});
   Line line = Line::Tcp(sim.port());
   line.Send("ROPEN 'F'");
   line.Send("READ?");
@@ -120,7 +120,7 @@ TEST(SimBlocks, ReopenStartsAgainAndCloseEndsTheFile) {
 
 TEST(SimBlocks, FileSizeMakesTheSavedFileExactlyThatLong) {
   for (std::size_t size : {120000u, 100u, 0u}) {
-    Sim sim({"--port", "0", "--file-size", std::to_string(size)});
+    SimProcess sim({"--port", "0", "--file-size", std::to_string(size)});
     Line line = Line::Tcp(sim.port());
     line.Send("SAVDTIF 'SCREEN'");
     std::vector<std::size_t> blocks;

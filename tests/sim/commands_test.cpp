@@ -23,7 +23,7 @@ TEST(SimCommands, IdentityAnswers) {
   for (const auto& c : cases) {
     std::vector<std::string> args{"--port", "0"};
     args.insert(args.end(), c.args.begin(), c.args.end());
-    Sim sim(args);
+    SimProcess sim(args);
     Line line = Line::Tcp(sim.port());
     ASSERT_TRUE(line.ok());
     line.Send(c.query);
@@ -32,7 +32,7 @@ TEST(SimCommands, IdentityAnswers) {
 }
 
 TEST(SimCommands, CaptureSequenceSavesListsReadsAndPurges) {
-  Sim sim({"--port", "0"});
+  SimProcess sim({"--port", "0"});
   Line line = Line::Tcp(sim.port());
   ASSERT_TRUE(line.ok());
   line.Send("*cls");
@@ -75,7 +75,7 @@ TEST(SimCommands, CaptureSequenceSavesListsReadsAndPurges) {
 }
 
 TEST(SimCommands, StorageIsTheInstrumentsNotTheConnections) {
-  Sim sim({"--port", "0"});
+  SimProcess sim({"--port", "0"});
   {
     Line a = Line::Tcp(sim.port());
     a.Send("SAVDTIF 'SCREEN'");
@@ -90,7 +90,7 @@ TEST(SimCommands, StorageIsTheInstrumentsNotTheConnections) {
 }
 
 TEST(SimCommands, OddInputIsIgnoredAndLeavesTheLineWorking) {
-  Sim sim({"--port", "0"});
+  SimProcess sim({"--port", "0"});
   Line line = Line::Tcp(sim.port());
   line.Send("FOO?");               // unknown
   line.Send("cat?");               // device commands are upper case
@@ -110,7 +110,7 @@ TEST(SimCommands, OddInputIsIgnoredAndLeavesTheLineWorking) {
 }
 
 TEST(SimCommands, ManyCommandsInOneWriteAreAllAnsweredInOrder) {
-  Sim sim({"--port", "0"});
+  SimProcess sim({"--port", "0"});
   Line line = Line::Tcp(sim.port());
   std::string burst;
   for (int i = 0; i < 20000; ++i) burst += i % 1000 == 999 ? "*idn?\n" : "*OPC?\n";
@@ -140,7 +140,7 @@ TEST(SimCommands, NameForms) {
   for (const auto& c : cases) {
     std::vector<std::string> args{"--port", "0"};
     if (!c.form.empty()) args.insert(args.end(), {"--name-form", c.form});
-    Sim sim(args);
+    SimProcess sim(args);
     Line line = Line::Tcp(sim.port());
     line.Send("SAVDTIF 'SCREEN'");
     line.Send("CAT?");
@@ -157,7 +157,7 @@ TEST(SimCommands, NameForms) {
 }
 
 TEST(SimCommands, SaveNothingStoresNoFile) {
-  Sim sim({"--port", "0", "--save-nothing"});
+  SimProcess sim({"--port", "0", "--save-nothing"});
   Line line = Line::Tcp(sim.port());
   line.Send("STODMEMO");
   line.Send("SAVDTIF 'SCREEN'");

@@ -16,7 +16,7 @@ long long MsSince(Clock::time_point t) {
 }
 
 TEST(SimFaults, DelayHoldsThatCommandAndWhatFollowsIt) {
-  Sim sim({"--port", "0", "--delay-after", "*idn?=400"});
+  SimProcess sim({"--port", "0", "--delay-after", "*idn?=400"});
   Line line = Line::Tcp(sim.port());
   auto t0 = Clock::now();
   line.Send("CAT?");
@@ -35,8 +35,8 @@ TEST(SimFaults, DelayHoldsThatCommandAndWhatFollowsIt) {
 
 TEST(SimFaults, DelayOfOneOccurrence) {
   TempDir dir;
-  Sim sim({"--port", "0", "--delay-after", "READ?@2=400", "--preload",
-           "F=" + dir.Write("f.bin", Bytes(40000, 'x'))});
+  SimProcess sim({"--port", "0", "--delay-after", "READ?@2=400", "--preload",
+                  "F=" + dir.Write("f.bin", Bytes(40000, 'x'))});
   Line line = Line::Tcp(sim.port());
   line.Send("ROPEN 'F'");
   long long took[3];
@@ -53,8 +53,8 @@ TEST(SimFaults, DelayOfOneOccurrence) {
 
 TEST(SimFaults, SilentAfterAnswersNothingMoreOnAnyConnection) {
   TempDir dir;
-  Sim sim({"--port", "0", "--silent-after", "READ?", "--preload",
-           "F=" + dir.Write("f.bin", Bytes(100, 'x'))});
+  SimProcess sim({"--port", "0", "--silent-after", "READ?", "--preload",
+                  "F=" + dir.Write("f.bin", Bytes(100, 'x'))});
   Line line = Line::Tcp(sim.port());
   line.Send("*idn?");
   EXPECT_EQ(line.ReadLine(), kIdn);
@@ -73,7 +73,7 @@ TEST(SimFaults, SilentAfterAnswersNothingMoreOnAnyConnection) {
 }
 
 TEST(SimFaults, SilentAfterTheSecondOccurrence) {
-  Sim sim({"--port", "0", "--silent-after", "*idn?@2"});
+  SimProcess sim({"--port", "0", "--silent-after", "*idn?@2"});
   Line line = Line::Tcp(sim.port());
   line.Send("*idn?");
   EXPECT_EQ(line.ReadLine(), kIdn);
@@ -82,7 +82,7 @@ TEST(SimFaults, SilentAfterTheSecondOccurrence) {
 }
 
 TEST(SimFaults, NoReplyWithholdsOneAnswerAndTheNextAreServed) {
-  Sim sim({"--port", "0", "--no-reply", "*idn?@2", "--no-reply", "CAT?"});
+  SimProcess sim({"--port", "0", "--no-reply", "*idn?@2", "--no-reply", "CAT?"});
   Line line = Line::Tcp(sim.port());
   line.Send("*idn?");
   EXPECT_EQ(line.ReadLine(), kIdn);
@@ -96,8 +96,8 @@ TEST(SimFaults, NoReplyWithholdsOneAnswerAndTheNextAreServed) {
 
 TEST(SimFaults, DropAfterBytesCutsTheReplyAndClosesTheConnection) {
   TempDir dir;
-  Sim sim({"--port", "0", "--drop-after-bytes", "100", "--preload",
-           "F=" + dir.Write("f.bin", Bytes(40000, 'z'))});
+  SimProcess sim({"--port", "0", "--drop-after-bytes", "100", "--preload",
+                  "F=" + dir.Write("f.bin", Bytes(40000, 'z'))});
   {
     Line line = Line::Tcp(sim.port());
     line.Send("*idn?");  // 26 bytes
@@ -118,7 +118,7 @@ TEST(SimFaults, DropAfterBytesCutsTheReplyAndClosesTheConnection) {
 }
 
 TEST(SimFaults, DropAfterZeroBytesClosesAtTheFirstReply) {
-  Sim sim({"--port", "0", "--drop-after-bytes", "0"});
+  SimProcess sim({"--port", "0", "--drop-after-bytes", "0"});
   Line line = Line::Tcp(sim.port());
   line.Send("*cls");  // no reply: the connection stays
   EXPECT_TRUE(line.Quiet(100));
@@ -129,7 +129,7 @@ TEST(SimFaults, DropAfterZeroBytesClosesAtTheFirstReply) {
 }
 
 TEST(SimFaults, OneClientRefusesASecondWhileTheFirstIsOpen) {
-  Sim sim({"--port", "0", "--one-client"});
+  SimProcess sim({"--port", "0", "--one-client"});
   auto first = std::make_unique<Line>(Line::Tcp(sim.port()));
   first->Send("*idn?");
   ASSERT_EQ(first->ReadLine(), kIdn);
@@ -153,7 +153,7 @@ TEST(SimFaults, OneClientRefusesASecondWhileTheFirstIsOpen) {
 }
 
 TEST(SimFaults, SeveralClientsAtOnceWithoutOneClient) {
-  Sim sim({"--port", "0"});
+  SimProcess sim({"--port", "0"});
   Line a = Line::Tcp(sim.port());
   Line b = Line::Tcp(sim.port());
   a.Send("*idn?");
@@ -171,7 +171,7 @@ TEST(SimFaults, TrickleSendsOneByteAtATime) {
   for (const auto& c : cases) {
     std::vector<std::string> args{"--port", "0"};
     args.insert(args.end(), c.args.begin(), c.args.end());
-    Sim sim(args);
+    SimProcess sim(args);
     Line line = Line::Tcp(sim.port());
     auto t0 = Clock::now();
     line.Send("*idn?");

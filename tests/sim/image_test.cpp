@@ -13,7 +13,7 @@ namespace {
 Bytes SaveAndRead(const std::vector<std::string>& options) {
   std::vector<std::string> args{"--port", "0"};
   args.insert(args.end(), options.begin(), options.end());
-  Sim sim(args);
+  SimProcess sim(args);
   Line line = Line::Tcp(sim.port());
   line.Send("SAVDTIF 'SCREEN'");
   return ReadFile(line, "SCREEN_T");

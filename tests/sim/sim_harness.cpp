@@ -4,20 +4,13 @@
 #include <gtest/gtest.h>
 #include <netdb.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <tiffio.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <set>
-#include <sstream>
-#include <thread>
 
 namespace simtest {
 namespace {
@@ -29,170 +22,7 @@ int MsLeft(Clock::time_point deadline) {
   return ms < 0 ? 0 : static_cast<int>(ms);
 }
 
-std::vector<char*> Argv(const std::string& program, const std::vector<std::string>& args) {
-  std::vector<char*> argv{const_cast<char*>(program.c_str())};
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  return argv;
-}
-
-const std::string kProgram = SCRIVO_BIN_DIR "/analyzer-sim";
-
 }  // namespace
-
-TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "simtest.XXXXXX").string();
-  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
-}
-
-std::string TempDir::Write(const std::string& name, const Bytes& bytes) const {
-  std::string path = File(name);
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-  return path;
-}
-
-Sim::Sim(std::vector<std::string> args) {
-  bool want_port = false, want_pty = false;
-  for (const auto& a : args) {
-    want_port |= a == "--port";
-    want_pty |= a == "--pty";
-  }
-  args.push_back("--exit-on-eof");
-  args.push_back("--log");
-  args.push_back(dir_.File("sim.log"));
-  int in[2], out[2];
-  if (pipe2(in, O_CLOEXEC) < 0 || pipe2(out, O_CLOEXEC) < 0) throw std::runtime_error("pipe");
-  auto argv = Argv(kProgram, args);
-  pid_ = fork();
-  if (pid_ == 0) {
-    dup2(in[0], STDIN_FILENO);
-    dup2(out[1], STDOUT_FILENO);
-    execv(kProgram.c_str(), argv.data());
-    _exit(127);
-  }
-  close(in[0]);
-  close(out[1]);
-  stdin_fd_ = in[1];
-  stdout_fd_ = out[0];
-
-  auto deadline = Clock::now() + std::chrono::seconds(10);
-  std::string text;
-  while ((want_port && port_ < 0) || (want_pty && pty_.empty())) {
-    pollfd p{stdout_fd_, POLLIN, 0};
-    if (poll(&p, 1, MsLeft(deadline)) <= 0) break;
-    char buf[256];
-    ssize_t n = read(stdout_fd_, buf, sizeof buf);
-    if (n <= 0) break;
-    text.append(buf, n);
-    std::istringstream lines(text);
-    for (std::string l; std::getline(lines, l);) {
-      if (l.rfind("port ", 0) == 0) port_ = std::atoi(l.c_str() + 5);
-      if (l.rfind("pty ", 0) == 0) pty_ = l.substr(4);
-    }
-  }
-  if ((want_port && port_ < 0) || (want_pty && pty_.empty())) {
-    ADD_FAILURE() << "analyzer-sim did not announce itself; stdout was: " << text;
-  }
-}
-
-Sim::~Sim() {
-  if (pid_ > 0) {
-    kill(pid_, SIGTERM);
-    if (!Wait(3000)) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  if (stdin_fd_ >= 0) close(stdin_fd_);
-  if (stdout_fd_ >= 0) close(stdout_fd_);
-}
-
-std::string Sim::Log() const {
-  std::ifstream in(dir_.File("sim.log"));
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-bool Sim::WaitForLog(const std::string& text, int timeout_ms) const {
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (Log().find(text) == std::string::npos) {
-    if (Clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return true;
-}
-
-void Sim::CloseStdin() {
-  close(stdin_fd_);
-  stdin_fd_ = -1;
-}
-
-void Sim::Signal(int sig) { kill(pid_, sig); }
-
-std::optional<int> Sim::Wait(int timeout_ms) {
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (true) {
-    int status = 0;
-    pid_t r = waitpid(pid_, &status, WNOHANG);
-    if (r == pid_) {
-      pid_ = -1;
-      return status;
-    }
-    if (r < 0 || Clock::now() > deadline) return std::nullopt;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-}
-
-Outcome RunSim(const std::vector<std::string>& args, int timeout_ms) {
-  Outcome o;
-  int out[2], err[2];
-  if (pipe2(out, O_CLOEXEC) < 0 || pipe2(err, O_CLOEXEC) < 0) return o;
-  auto argv = Argv(kProgram, args);
-  pid_t pid = fork();
-  if (pid == 0) {
-    int devnull = open("/dev/null", O_RDONLY);
-    dup2(devnull, STDIN_FILENO);
-    dup2(out[1], STDOUT_FILENO);
-    dup2(err[1], STDERR_FILENO);
-    execv(kProgram.c_str(), argv.data());
-    _exit(127);
-  }
-  close(out[1]);
-  close(err[1]);
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-  int open_fds = 2;
-  while (open_fds > 0 && poll(fds, 2, MsLeft(deadline)) > 0) {
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || !fds[i].revents) continue;
-      char buf[4096];
-      ssize_t n = read(fds[i].fd, buf, sizeof buf);
-      if (n <= 0) {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open_fds;
-      } else {
-        (i == 0 ? o.out : o.err).append(buf, n);
-      }
-    }
-  }
-  for (auto& f : fds) {
-    if (f.fd >= 0) close(f.fd);
-  }
-  int status = 0;
-  if (open_fds > 0) kill(pid, SIGKILL);
-  waitpid(pid, &status, 0);
-  o.status = open_fds == 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return o;
-}
 
 Line Line::Tcp(int port, const char* host) {
   addrinfo hints{};

@@ -1,4 +1,4 @@
-// Runs analyzer-sim as a child process and talks to it over sockets and the pty.
+// Talks to analyzer-sim (started by testsupport::SimProcess) over sockets and the pty.
 #pragma once
 
 #include <chrono>
@@ -7,61 +7,17 @@
 #include <string>
 #include <vector>
 
+#include "support/sim_process.h"
+#include "support/temp_dir.h"
+
 namespace simtest {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A private temporary folder, removed with everything in it.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-  std::string Write(const std::string& name, const Bytes& bytes) const;
-
- private:
-  std::string path_;
-};
-
-// analyzer-sim started with the given arguments plus --exit-on-eof and --log into a
-// temporary folder; it reads the "port N" / "pty PATH" lines. The destructor ends it
-// (SIGTERM, then SIGKILL) so no child outlives a test.
-class Sim {
- public:
-  explicit Sim(std::vector<std::string> args);
-  ~Sim();
-  Sim(const Sim&) = delete;
-  Sim& operator=(const Sim&) = delete;
-
-  int port() const { return port_; }
-  const std::string& pty() const { return pty_; }
-  std::string Log() const;
-  // Waits until the log holds `text` (the simulator logs as it goes).
-  bool WaitForLog(const std::string& text, int timeout_ms = 3000) const;
-  void CloseStdin();
-  void Signal(int sig);
-  // Exit status (as from waitpid), or nullopt if it did not end in time.
-  std::optional<int> Wait(int timeout_ms);
-
- private:
-  TempDir dir_;
-  int pid_ = -1;
-  int stdin_fd_ = -1;
-  int stdout_fd_ = -1;
-  int port_ = -1;
-  std::string pty_;
-};
-
-struct Outcome {
-  int status = -1;  // exit code, or -1 when killed or timed out
-  std::string out;
-  std::string err;
-};
-// Runs analyzer-sim to its end (for option errors, --help, --render-to).
-Outcome RunSim(const std::vector<std::string>& args, int timeout_ms = 5000);
+using testsupport::RunSim;
+using testsupport::SimProcess;
+using testsupport::TempDir;
+using Outcome = testsupport::RunResult;
 
 // A line-oriented connection: a TCP socket or a pty.
 class Line {

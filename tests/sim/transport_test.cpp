@@ -17,7 +17,7 @@ TEST(SimTransport, PtyServesTheSameProtocolInRawMode) {
   TempDir dir;
   Bytes all(256);
   for (int i = 0; i < 256; ++i) all[i] = static_cast<std::uint8_t>(i);
-  Sim sim({"--port", "0", "--pty", "--preload", "ALL=" + dir.Write("all.bin", all)});
+  SimProcess sim({"--port", "0", "--pty", "--preload", "ALL=" + dir.Write("all.bin", all)});
   ASSERT_EQ(sim.pty().rfind("/dev/pts/", 0), 0u) << sim.pty();
   Line pty = Line::Pty(sim.pty());
   ASSERT_TRUE(pty.ok());
@@ -39,7 +39,7 @@ TEST(SimTransport, PtyServesTheSameProtocolInRawMode) {
 }
 
 TEST(SimTransport, PtyLineGoesDeadAfterDropBytes) {
-  Sim sim({"--pty", "--drop-after-bytes", "10"});
+  SimProcess sim({"--pty", "--drop-after-bytes", "10"});
   Line pty = Line::Pty(sim.pty());
   pty.Send("*idn?");
   EXPECT_EQ(pty.ReadExactly(10), kIdn.substr(0, 10));
@@ -51,21 +51,21 @@ TEST(SimTransport, PtyLineGoesDeadAfterDropBytes) {
 
 TEST(SimTransport, ListensOnBothLoopbacksUnlessBound) {
   {
-    Sim sim({"--port", "0"});
+    SimProcess sim({"--port", "0"});
     Line v6 = Line::Tcp(sim.port(), "::1");
     ASSERT_TRUE(v6.ok());
     v6.Send("*idn?");
     EXPECT_EQ(v6.ReadLine(), kIdn);
   }
-  Sim sim({"--port", "0", "--bind", "127.0.0.1"});
+  SimProcess sim({"--port", "0", "--bind", "127.0.0.1"});
   EXPECT_FALSE(Line::Tcp(sim.port(), "::1").ok());
   EXPECT_TRUE(Line::Tcp(sim.port(), "127.0.0.1").ok());
 }
 
 TEST(SimTransport, LogHasTimedCommandsRepliesAndEvents) {
   TempDir dir;
-  Sim sim({"--port", "0", "--delay-after", "CAT?=200", "--preload",
-           "F=" + dir.Write("f.bin", Bytes(20000, 1))});
+  SimProcess sim({"--port", "0", "--delay-after", "CAT?=200", "--preload",
+                  "F=" + dir.Write("f.bin", Bytes(20000, 1))});
   {
     Line line = Line::Tcp(sim.port());
     line.Send("*idn?");
@@ -121,7 +121,7 @@ TEST(SimTransport, LogHasTimedCommandsRepliesAndEvents) {
 
 TEST(SimTransport, EndsCleanlyOnSignalsAndOnEndOfInput) {
   for (int sig : {SIGTERM, SIGINT}) {
-    Sim sim({"--port", "0"});
+    SimProcess sim({"--port", "0"});
     Line line = Line::Tcp(sim.port());  // an open client does not keep it alive
     sim.Signal(sig);
     auto status = sim.Wait(3000);
@@ -129,7 +129,7 @@ TEST(SimTransport, EndsCleanlyOnSignalsAndOnEndOfInput) {
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << sig;
     EXPECT_NE(sim.Log().find("- exit: signal"), std::string::npos);
   }
-  Sim sim({"--port", "0"});
+  SimProcess sim({"--port", "0"});
   sim.CloseStdin();
   auto status = sim.Wait(3000);
   ASSERT_TRUE(status);
@@ -207,7 +207,7 @@ TEST(SimCommandLine, RunTimeErrorsExitWithOne) {
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("cannot read '/nonexistent/file'"), std::string::npos) << missing.err;
 
-  Sim busy({"--port", "0", "--bind", "127.0.0.1"});
+  SimProcess busy({"--port", "0", "--bind", "127.0.0.1"});
   Outcome taken = RunSim({"--port", std::to_string(busy.port()), "--bind", "127.0.0.1"});
   EXPECT_EQ(taken.status, 1);
   EXPECT_NE(taken.err.find("cannot listen on 127.0.0.1 port"), std::string::npos) << taken.err;
