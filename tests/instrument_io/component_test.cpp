@@ -56,15 +56,9 @@ struct Link {
 class ComponentLink : public ::testing::TestWithParam<Link> {
  protected:
   std::unique_ptr<SimProcess> Start(std::vector<std::string> args) {
-    if (GetParam().pty)
-      args.push_back("--pty");
-    else
-      args.insert(args.end(), {"--port", "0"});
-    return std::make_unique<SimProcess>(args);
+    return SimProcess::OnLink(GetParam().pty, std::move(args));
   }
-  std::string AddressOf(const SimProcess& sim) {
-    return GetParam().pty ? sim.PtyAddress() : sim.TcpAddress();
-  }
+  std::string AddressOf(const SimProcess& sim) { return sim.Address(GetParam().pty); }
 };
 
 }  // namespace

@@ -8,11 +8,13 @@
 #include <deque>
 #include <thread>
 
+#include "error_of.h"
 #include "instrument_io/connection.h"
 #include "instrument_io/io_error.h"
 
 using namespace instrument_io;
 using namespace std::chrono_literals;
+using iotest::ErrorOf;
 
 namespace {
 
@@ -51,16 +53,6 @@ struct Pair {
   std::unique_ptr<Connection> conn;
   std::thread writer;
 };
-
-HRESULT ErrorOf(const std::function<void()>& f, std::string* text = nullptr) {
-  try {
-    f();
-  } catch (const IoError& e) {
-    if (text) *text = e.what();
-    return e.number();
-  }
-  return S_OK;
-}
 
 long ElapsedMs(Clock::time_point since) {
   return static_cast<long>(

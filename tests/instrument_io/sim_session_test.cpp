@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "all_bytes_file.h"
+#include "error_of.h"
 #include "instrument_io/io_error.h"
 #include "instrument_io/session_core.h"
 #include "support/files.h"
@@ -17,19 +18,10 @@
 
 using namespace instrument_io;
 using namespace std::chrono_literals;
+using iotest::ErrorOf;
 using testsupport::SimProcess;
 
 namespace {
-
-HRESULT ErrorOf(const std::function<void()>& f, std::string* text = nullptr) {
-  try {
-    f();
-  } catch (const IoError& e) {
-    if (text) *text = e.what();
-    return e.number();
-  }
-  return S_OK;
-}
 
 std::string Query(SessionCore& s, const std::string& command) {
   s.Write(command);
@@ -56,15 +48,9 @@ struct Link {
 class SimLink : public ::testing::TestWithParam<Link> {
  protected:
   std::unique_ptr<SimProcess> Start(std::vector<std::string> args) {
-    if (GetParam().pty)
-      args.push_back("--pty");
-    else
-      args.insert(args.end(), {"--port", "0"});
-    return std::make_unique<SimProcess>(args);
+    return SimProcess::OnLink(GetParam().pty, std::move(args));
   }
-  std::string AddressOf(const SimProcess& sim) {
-    return GetParam().pty ? sim.PtyAddress() : sim.TcpAddress();
-  }
+  std::string AddressOf(const SimProcess& sim) { return sim.Address(GetParam().pty); }
 };
 
 }  // namespace

@@ -46,6 +46,14 @@ SimProcess::SimProcess(std::vector<std::string> args, int announce_timeout_ms) {
     throw std::runtime_error("analyzer-sim did not announce itself; its output was: " + text);
 }
 
+std::unique_ptr<SimProcess> SimProcess::OnLink(bool pty, std::vector<std::string> args) {
+  if (pty)
+    args.push_back("--pty");
+  else
+    args.insert(args.end(), {"--port", "0"});
+  return std::make_unique<SimProcess>(std::move(args));
+}
+
 SimProcess::~SimProcess() = default;  // the Process ends and reaps it before the folder goes
 
 std::string SimProcess::TcpAddress() const {

@@ -21,6 +21,8 @@ class SimProcess {
 
   // Throws std::runtime_error when the simulator does not announce itself in time.
   explicit SimProcess(std::vector<std::string> args, int announce_timeout_ms = 10000);
+  // The simulator on one of its two links: its pty, or TCP on a free port.
+  static std::unique_ptr<SimProcess> OnLink(bool pty, std::vector<std::string> args);
   ~SimProcess();
   SimProcess(const SimProcess&) = delete;
   SimProcess& operator=(const SimProcess&) = delete;
@@ -30,6 +32,7 @@ class SimProcess {
   // The same as instrument I/O addresses.
   std::string TcpAddress() const;
   std::string PtyAddress() const;
+  std::string Address(bool pty) const { return pty ? PtyAddress() : TcpAddress(); }
   // A folder for the test's own files, removed with the simulator.
   const std::string& dir() const { return dir_.path(); }
   std::string Log() const;
