@@ -7,7 +7,7 @@ files, converting TIFF to an uncompressed 8-bit BMP, all in one run.
 Prints, per file and tool: median wall time, peak memory, bits per pixel of the output,
 PSNR (or "exact"), and the ratio of the fastest correct other tool's time to ours.
 A tool that is not installed is skipped."""
-import os, shutil, statistics, subprocess, sys, tempfile, time
+import os, shlex, shutil, statistics, subprocess, sys, tempfile, time
 
 build = sys.argv[1] if len(sys.argv) > 1 else "build"
 runs = int(sys.argv[sys.argv.index("--runs") + 1]) if "--runs" in sys.argv else 5
@@ -15,30 +15,47 @@ tool = os.path.join(build, "bin", "imaging_bench_tool")
 imgconv = os.path.join(build, "bin", "imgconv")
 work = tempfile.mkdtemp(prefix="imaging-bench-")
 
-def have(cmd): return shutil.which(cmd) is not None
-pil = subprocess.run([sys.executable, "-c", "import PIL"], capture_output=True).returncode == 0
+# The tools as Debian installs them: a wrapper of the same name earlier on PATH would add its
+# own start-up time to theirs.
+def find(cmd): return shutil.which(cmd, path="/usr/bin:/bin")
+convert, gm = find("convert"), find("gm")
+python = next((p for p in (sys.executable, find("python3")) if p and subprocess.run(
+    [p, "-c", "import PIL"], capture_output=True).returncode == 0), None)
 
 def tools(photo):
     t = [("imaging imgconv", "{imgconv} {IN} {OUT}")]
-    if have("convert"):
-        t.append(("ImageMagick", "convert {IN} -compress None BMP3:{OUT}"))
+    if convert:
+        t.append(("ImageMagick", convert + " {IN} -compress None BMP3:{OUT}"))
         opts = "+dither -colors 256" if photo else "-colors 256"
-        t.append(("ImageMagick 2-step",
-                  "convert {IN} %s -compress RLE BMP3:- | convert BMP:- -compress None BMP3:{OUT}" % opts))
-    if have("gm"):
-        t.append(("GraphicsMagick 2-step",
-                  "gm convert {IN} -colors 256 -compress RLE BMP3:- | gm convert BMP:- -compress None BMP3:{OUT}"))
-    if pil:
-        t.append(("Pillow", sys.executable + " -c 'from PIL import Image; "
+        t.append(("ImageMagick 2-step", "%s {IN} %s -compress RLE BMP3:- | %s BMP:- -compress None "
+                  "BMP3:{OUT}" % (convert, opts, convert)))
+    if gm:
+        t.append(("GraphicsMagick 2-step", "%s convert {IN} -colors 256 -compress RLE BMP3:- | %s "
+                  "convert BMP:- -compress None BMP3:{OUT}" % (gm, gm)))
+    if python:
+        t.append(("Pillow", python + " -c 'from PIL import Image; "
                   "Image.open(\"{IN}\").convert(\"RGB\").quantize(256).save(\"{OUT}\", \"BMP\")'"))
     return t
 
 def run(cmd):
+    # Only a pipeline needs a shell; a single program is started directly, so that no
+    # tool's time includes a shell's start-up. posix_spawn keeps this script's own size
+    # out of the child's start-up and peak memory.
+    argv = ["bash", "-c", cmd] if "|" in cmd else shlex.split(cmd)
     start = time.perf_counter()
-    p = subprocess.Popen(["bash", "-c", cmd])
-    _, status, ru = os.wait4(p.pid, 0)
-    p.returncode = os.waitstatus_to_exitcode(status)
-    return time.perf_counter() - start, ru.ru_maxrss, p.returncode
+    pid = os.posix_spawn(shutil.which(argv[0]) or argv[0], argv, os.environ)
+    _, status, ru = os.wait4(pid, 0)
+    elapsed = time.perf_counter() - start
+    # The child's peak as the kernel counts it still holds this script's pages from before
+    # the exec; /usr/bin/time, a small process, measures the tool alone in one more run.
+    peak = ru.ru_maxrss
+    if os.path.exists("/usr/bin/time"):
+        r = subprocess.run(["/usr/bin/time", "-f", "%M", "bash", "-c", cmd],
+                           capture_output=True, text=True)
+        lines = r.stderr.strip().splitlines()
+        if lines and lines[-1].isdigit():
+            peak = int(lines[-1])
+    return elapsed, peak, os.waitstatus_to_exitcode(status)
 
 def check(ref, out):
     r = subprocess.run([tool, "check", ref, out], capture_output=True, text=True).stdout.split()
