@@ -19,7 +19,7 @@
 
 namespace {
 
-using imaging_test::TiffSpec;
+using imaging_test::TiffLayout;
 
 // A photo-like picture: smooth shading at several scales, soft edges and sensor grain.
 struct Photo {
@@ -52,7 +52,7 @@ const uint8_t kScreen[16][3] = {{0, 0, 0},     {255, 255, 255}, {0, 0, 96},    {
                                 {0, 0, 128},   {17, 34, 51},    {250, 128, 3}, {30, 60, 90}};
 
 int Make(const std::string& dir) {
-  TiffSpec pal;
+  TiffLayout pal;
   pal.width = 640, pal.height = 480, pal.bps = 8, pal.photometric = PHOTOMETRIC_PALETTE;
   pal.compression = COMPRESSION_LZW, pal.rowsPerStrip = 16;
   pal.colormap.assign(3 * 256, 0);
@@ -61,14 +61,14 @@ int Make(const std::string& dir) {
   std::string err =
       imaging_test::WriteTiff(dir + "/screen-palette.tif", pal,
                               [](uint32_t x, uint32_t y, uint32_t) { return ScreenIndex(x, y); });
-  TiffSpec rgb = pal;
+  TiffLayout rgb = pal;
   rgb.photometric = PHOTOMETRIC_RGB, rgb.spp = 3, rgb.colormap.clear();
   if (err.empty())
     err = imaging_test::WriteTiff(
         dir + "/screen-rgb.tif", rgb,
         [](uint32_t x, uint32_t y, uint32_t k) { return uint32_t{kScreen[ScreenIndex(x, y)][k]}; });
   for (uint32_t size : {640u, 4096u}) {
-    TiffSpec p = rgb;
+    TiffLayout p = rgb;
     p.width = size, p.height = size == 640 ? 480 : 4096, p.compression = COMPRESSION_LZW;
     p.predictor = 2;
     if (err.empty())

@@ -11,7 +11,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: imaging_fuzz_seeds FOLDER\n");
     return 2;
   }
-  using imaging_test::TiffSpec;
+  using imaging_test::TiffLayout;
   const std::string dir = argv[1];
   struct Seed {
     const char* name;
@@ -23,13 +23,13 @@ int main(int argc, char** argv) {
                         {"rgb-lzw", 8, 3, 2, 5, false},     {"rgb-packbits", 8, 3, 2, 32773, true},
                         {"palette-none", 8, 1, 3, 1, false}};
   for (const Seed& s : seeds) {
-    TiffSpec spec;
-    spec.width = 24, spec.height = 10;
-    spec.bps = s.bps, spec.spp = s.spp, spec.photometric = s.photometric;
-    spec.compression = s.compression, spec.tiled = s.tiled;
-    if (s.photometric == 3) spec.colormap.assign(3 * 256, 0x8080);
+    TiffLayout layout;
+    layout.width = 24, layout.height = 10;
+    layout.bps = s.bps, layout.spp = s.spp, layout.photometric = s.photometric;
+    layout.compression = s.compression, layout.tiled = s.tiled;
+    if (s.photometric == 3) layout.colormap.assign(3 * 256, 0x8080);
     const std::string err = imaging_test::WriteTiff(
-        dir + "/" + s.name + ".tif", spec,
+        dir + "/" + s.name + ".tif", layout,
         [](uint32_t x, uint32_t y, uint32_t k) { return (x * 5 + y * 3 + k) & 255; });
     if (!err.empty()) {
       std::fprintf(stderr, "%s: %s\n", s.name, err.c_str());

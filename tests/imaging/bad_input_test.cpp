@@ -61,12 +61,12 @@ TEST(BadContent, TruncatedFilesFail) {
                        Kind{8, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_PACKBITS, false},
                        Kind{1, 1, PHOTOMETRIC_MINISWHITE, COMPRESSION_CCITTFAX4, false},
                        Kind{1, 1, PHOTOMETRIC_MINISWHITE, COMPRESSION_CCITTFAX3, false}}) {
-    TiffSpec spec;
-    spec.width = 64, spec.height = 40, spec.rowsPerStrip = 40;
-    spec.bps = k.bps, spec.spp = k.spp, spec.photometric = k.photometric;
-    spec.compression = k.compression, spec.tiled = k.tiled;
+    TiffLayout layout;
+    layout.width = 64, layout.height = 40, layout.rowsPerStrip = 40;
+    layout.bps = k.bps, layout.spp = k.spp, layout.photometric = k.photometric;
+    layout.compression = k.compression, layout.tiled = k.tiled;
     const std::string good = dir.File("good.tif");
-    ASSERT_EQ("", WriteTiff(good, spec, [](uint32_t x, uint32_t y, uint32_t s) {
+    ASSERT_EQ("", WriteTiff(good, layout, [](uint32_t x, uint32_t y, uint32_t s) {
                 return (x * 37 + y * 11 + s * 5 + (x * y) % 7) & 255;
               }));
     const std::vector<uint8_t> bytes = ReadFile(good);
@@ -87,10 +87,10 @@ TEST(BadContent, TruncatedFilesFail) {
 
 TEST(BadContent, DamagedFaxDataFails) {
   TempDir dir;
-  TiffSpec spec;
-  spec.width = 64, spec.height = 40, spec.rowsPerStrip = 40, spec.bps = 1;
-  spec.photometric = PHOTOMETRIC_MINISWHITE, spec.compression = COMPRESSION_CCITTFAX4;
-  ASSERT_EQ("", WriteTiff(dir.File("g4.tif"), spec,
+  TiffLayout layout;
+  layout.width = 64, layout.height = 40, layout.rowsPerStrip = 40, layout.bps = 1;
+  layout.photometric = PHOTOMETRIC_MINISWHITE, layout.compression = COMPRESSION_CCITTFAX4;
+  ASSERT_EQ("", WriteTiff(dir.File("g4.tif"), layout,
                           [](uint32_t x, uint32_t y, uint32_t) { return (x / 3 + y / 2) & 1; }));
   std::vector<uint8_t> bytes = ReadFile(dir.File("g4.tif"));
   for (size_t i = 10; i < 40; ++i) bytes[i] ^= 0x5A;  // inside the coded strip

@@ -22,11 +22,11 @@ uint32_t Index(uint32_t x, uint32_t y, unsigned levels) { return (x * 3 + y * 5 
 
 struct Case {
   const char* name;
-  TiffSpec spec;
+  TiffLayout layout;
 };
 
-TiffSpec Spec(uint16_t bps, uint16_t spp, uint16_t photometric, uint16_t compression) {
-  TiffSpec s;
+TiffLayout Layout(uint16_t bps, uint16_t spp, uint16_t photometric, uint16_t compression) {
+  TiffLayout s;
   s.bps = bps, s.spp = spp, s.photometric = photometric, s.compression = compression;
   if (photometric == PHOTOMETRIC_PALETTE) {
     const size_t n = size_t{1} << bps;
@@ -40,12 +40,12 @@ TiffSpec Spec(uint16_t bps, uint16_t spp, uint16_t photometric, uint16_t compres
 }
 
 template <typename F>
-TiffSpec With(TiffSpec s, F change) {
+TiffLayout With(TiffLayout s, F change) {
   change(s);
   return s;
 }
 
-uint32_t Sample(const TiffSpec& s, uint32_t x, uint32_t y, uint32_t k) {
+uint32_t Sample(const TiffLayout& s, uint32_t x, uint32_t y, uint32_t k) {
   if (s.photometric == PHOTOMETRIC_RGB) {
     const Rgb c = kScreen[Index(x, y, 16)];
     const uint32_t v = k == 0 ? c.r : k == 1 ? c.g : k == 2 ? c.b : (x * 11) & 255;
@@ -56,7 +56,7 @@ uint32_t Sample(const TiffSpec& s, uint32_t x, uint32_t y, uint32_t k) {
   return s.bps == 16 ? v * 257 : v;
 }
 
-Rgb Expected(const TiffSpec& s, uint32_t x, uint32_t y) {
+Rgb Expected(const TiffLayout& s, uint32_t x, uint32_t y) {
   if (s.photometric == PHOTOMETRIC_RGB) return kScreen[Index(x, y, 16)];
   const uint32_t v = Sample(s, x, y, 0);
   if (s.photometric == PHOTOMETRIC_PALETTE) {
@@ -72,16 +72,16 @@ Rgb Expected(const TiffSpec& s, uint32_t x, uint32_t y) {
 class Variety : public ::testing::TestWithParam<Case> {};
 
 TEST_P(Variety, ConvertsToAnExactEightBitBitmap) {
-  const TiffSpec& spec = GetParam().spec;
+  const TiffLayout& layout = GetParam().layout;
   TempDir dir;
   const std::string path = dir.File("in.tif");
-  ASSERT_EQ("", WriteTiff(path, spec, [&](uint32_t x, uint32_t y, uint32_t k) {
-              return Sample(spec, x, y, k);
+  ASSERT_EQ("", WriteTiff(path, layout, [&](uint32_t x, uint32_t y, uint32_t k) {
+              return Sample(layout, x, y, k);
             }));
   ImgBitmap bitmap;
   ASSERT_EQ(IMG_SUCCESS, ImgLoadBitmap(path.c_str(), &bitmap, 0, 0, 0)) << ImgLastErrorDetail();
-  EXPECT_EQ(int32_t(spec.width), bitmap.Width);
-  EXPECT_EQ(int32_t(spec.height), bitmap.Height);
+  EXPECT_EQ(int32_t(layout.width), bitmap.Width);
+  EXPECT_EQ(int32_t(layout.height), bitmap.Height);
   // In place, as the converter does it.
   ASSERT_EQ(IMG_SUCCESS, ImgSaveBitmap(path.c_str(), &bitmap, IMG_FORMAT_BMP, 8, -1, 0))
       << ImgLastErrorDetail();
@@ -91,11 +91,11 @@ TEST_P(Variety, ConvertsToAnExactEightBitBitmap) {
   ASSERT_EQ("", DecodeBmp(path, &bmp));
   EXPECT_EQ(8, bmp.bpp);
   std::vector<Rgb> want;
-  for (uint32_t y = 0; y < spec.height; ++y)
-    for (uint32_t x = 0; x < spec.width; ++x) want.push_back(Expected(spec, x, y));
+  for (uint32_t y = 0; y < layout.height; ++y)
+    for (uint32_t x = 0; x < layout.width; ++x) want.push_back(Expected(layout, x, y));
   ASSERT_EQ(want.size(), bmp.pixels.size());
   for (size_t i = 0; i < want.size(); ++i)
-    ASSERT_EQ(want[i], bmp.pixels[i]) << "pixel " << i % spec.width << "," << i / spec.width;
+    ASSERT_EQ(want[i], bmp.pixels[i]) << "pixel " << i % layout.width << "," << i / layout.width;
   // A palette of just the colours used.
   std::vector<Rgb> distinct;
   for (const Rgb& c : want)
@@ -105,57 +105,57 @@ TEST_P(Variety, ConvertsToAnExactEightBitBitmap) {
 }
 
 const Case kCases[] = {
-    {"Bilevel_MinIsBlack_None", Spec(1, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_NONE)},
-    {"Bilevel_MinIsWhite_PackBits", Spec(1, 1, PHOTOMETRIC_MINISWHITE, COMPRESSION_PACKBITS)},
-    {"Bilevel_G3", Spec(1, 1, PHOTOMETRIC_MINISWHITE, COMPRESSION_CCITTFAX3)},
-    {"Bilevel_G4_MinIsBlack", Spec(1, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_CCITTFAX4)},
-    {"Bilevel_Lzw_BigEndian", With(Spec(1, 1, PHOTOMETRIC_MINISWHITE, COMPRESSION_LZW),
-                                   [](TiffSpec& s) { s.bigEndian = true; })},
-    {"Grey2_None", Spec(2, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_NONE)},
-    {"Grey4_Deflate", Spec(4, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_ADOBE_DEFLATE)},
-    {"Grey4_MinIsWhite_Tiled", With(Spec(4, 1, PHOTOMETRIC_MINISWHITE, COMPRESSION_LZW),
-                                    [](TiffSpec& s) { s.tiled = true; })},
-    {"Grey8_Lzw_Predictor", With(Spec(8, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_LZW),
-                                 [](TiffSpec& s) { s.predictor = 2; })},
-    {"Grey8_Tiled_Deflate", With(Spec(8, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_ADOBE_DEFLATE),
-                                 [](TiffSpec& s) { s.tiled = true; })},
-    {"Grey16_BigEndian_Lzw_Predictor", With(Spec(16, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_LZW),
-                                            [](TiffSpec& s) {
+    {"Bilevel_MinIsBlack_None", Layout(1, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_NONE)},
+    {"Bilevel_MinIsWhite_PackBits", Layout(1, 1, PHOTOMETRIC_MINISWHITE, COMPRESSION_PACKBITS)},
+    {"Bilevel_G3", Layout(1, 1, PHOTOMETRIC_MINISWHITE, COMPRESSION_CCITTFAX3)},
+    {"Bilevel_G4_MinIsBlack", Layout(1, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_CCITTFAX4)},
+    {"Bilevel_Lzw_BigEndian", With(Layout(1, 1, PHOTOMETRIC_MINISWHITE, COMPRESSION_LZW),
+                                   [](TiffLayout& s) { s.bigEndian = true; })},
+    {"Grey2_None", Layout(2, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_NONE)},
+    {"Grey4_Deflate", Layout(4, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_ADOBE_DEFLATE)},
+    {"Grey4_MinIsWhite_Tiled", With(Layout(4, 1, PHOTOMETRIC_MINISWHITE, COMPRESSION_LZW),
+                                    [](TiffLayout& s) { s.tiled = true; })},
+    {"Grey8_Lzw_Predictor", With(Layout(8, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_LZW),
+                                 [](TiffLayout& s) { s.predictor = 2; })},
+    {"Grey8_Tiled_Deflate", With(Layout(8, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_ADOBE_DEFLATE),
+                                 [](TiffLayout& s) { s.tiled = true; })},
+    {"Grey16_BigEndian_Lzw_Predictor", With(Layout(16, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_LZW),
+                                            [](TiffLayout& s) {
                                               s.bigEndian = true;
                                               s.predictor = 2;
                                             })},
-    {"Grey8_WithAlpha", With(Spec(8, 2, PHOTOMETRIC_MINISBLACK, COMPRESSION_NONE),
-                             [](TiffSpec& s) { s.extraSamples = 1; })},
-    {"Palette4_PackBits", Spec(4, 1, PHOTOMETRIC_PALETTE, COMPRESSION_PACKBITS)},
-    {"Palette8_Lzw", Spec(8, 1, PHOTOMETRIC_PALETTE, COMPRESSION_LZW)},
-    {"Palette8_Tiled_BigEndian", With(Spec(8, 1, PHOTOMETRIC_PALETTE, COMPRESSION_ADOBE_DEFLATE),
-                                      [](TiffSpec& s) {
+    {"Grey8_WithAlpha", With(Layout(8, 2, PHOTOMETRIC_MINISBLACK, COMPRESSION_NONE),
+                             [](TiffLayout& s) { s.extraSamples = 1; })},
+    {"Palette4_PackBits", Layout(4, 1, PHOTOMETRIC_PALETTE, COMPRESSION_PACKBITS)},
+    {"Palette8_Lzw", Layout(8, 1, PHOTOMETRIC_PALETTE, COMPRESSION_LZW)},
+    {"Palette8_Tiled_BigEndian", With(Layout(8, 1, PHOTOMETRIC_PALETTE, COMPRESSION_ADOBE_DEFLATE),
+                                      [](TiffLayout& s) {
                                         s.tiled = true;
                                         s.bigEndian = true;
                                       })},
     {"Palette8_MultiPage_FirstPage",
-     With(Spec(8, 1, PHOTOMETRIC_PALETTE, COMPRESSION_LZW), [](TiffSpec& s) { s.pages = 3; })},
-    {"Rgb8_None", Spec(8, 3, PHOTOMETRIC_RGB, COMPRESSION_NONE)},
-    {"Rgb8_Lzw_Predictor_Tiled", With(Spec(8, 3, PHOTOMETRIC_RGB, COMPRESSION_LZW),
-                                      [](TiffSpec& s) {
+     With(Layout(8, 1, PHOTOMETRIC_PALETTE, COMPRESSION_LZW), [](TiffLayout& s) { s.pages = 3; })},
+    {"Rgb8_None", Layout(8, 3, PHOTOMETRIC_RGB, COMPRESSION_NONE)},
+    {"Rgb8_Lzw_Predictor_Tiled", With(Layout(8, 3, PHOTOMETRIC_RGB, COMPRESSION_LZW),
+                                      [](TiffLayout& s) {
                                         s.predictor = 2;
                                         s.tiled = true;
                                       })},
-    {"Rgb8_Separate_Deflate", With(Spec(8, 3, PHOTOMETRIC_RGB, COMPRESSION_ADOBE_DEFLATE),
-                                   [](TiffSpec& s) { s.planar = PLANARCONFIG_SEPARATE; })},
-    {"Rgb8_Separate_Tiled_PackBits", With(Spec(8, 3, PHOTOMETRIC_RGB, COMPRESSION_PACKBITS),
-                                          [](TiffSpec& s) {
+    {"Rgb8_Separate_Deflate", With(Layout(8, 3, PHOTOMETRIC_RGB, COMPRESSION_ADOBE_DEFLATE),
+                                   [](TiffLayout& s) { s.planar = PLANARCONFIG_SEPARATE; })},
+    {"Rgb8_Separate_Tiled_PackBits", With(Layout(8, 3, PHOTOMETRIC_RGB, COMPRESSION_PACKBITS),
+                                          [](TiffLayout& s) {
                                             s.planar = PLANARCONFIG_SEPARATE;
                                             s.tiled = true;
                                           })},
-    {"Rgba8_Lzw_BigEndian", With(Spec(8, 4, PHOTOMETRIC_RGB, COMPRESSION_LZW),
-                                 [](TiffSpec& s) {
+    {"Rgba8_Lzw_BigEndian", With(Layout(8, 4, PHOTOMETRIC_RGB, COMPRESSION_LZW),
+                                 [](TiffLayout& s) {
                                    s.extraSamples = 1;
                                    s.bigEndian = true;
                                  })},
     {"Rgb16_BigEndian_Deflate_Predictor",
-     With(Spec(16, 3, PHOTOMETRIC_RGB, COMPRESSION_ADOBE_DEFLATE),
-          [](TiffSpec& s) {
+     With(Layout(16, 3, PHOTOMETRIC_RGB, COMPRESSION_ADOBE_DEFLATE),
+          [](TiffLayout& s) {
             s.bigEndian = true;
             s.predictor = 2;
           })},
@@ -175,9 +175,9 @@ uint32_t Photo(uint32_t x, uint32_t y, uint32_t k) {
 
 TEST(ManyColours, ReducesFaithfullyToAFullPalette) {
   TempDir dir;
-  TiffSpec spec = Spec(8, 3, PHOTOMETRIC_RGB, COMPRESSION_LZW);
-  spec.width = 320, spec.height = 240, spec.rowsPerStrip = 16;
-  ASSERT_EQ("", WriteTiff(dir.File("photo.tif"), spec, Photo));
+  TiffLayout layout = Layout(8, 3, PHOTOMETRIC_RGB, COMPRESSION_LZW);
+  layout.width = 320, layout.height = 240, layout.rowsPerStrip = 16;
+  ASSERT_EQ("", WriteTiff(dir.File("photo.tif"), layout, Photo));
   ImgBitmap bitmap;
   ASSERT_EQ(IMG_SUCCESS, ImgLoadBitmap(dir.File("photo.tif").c_str(), &bitmap, 0, 0, 0));
   ASSERT_EQ(IMG_SUCCESS, ImgSaveBitmap(dir.File("photo.bmp").c_str(), &bitmap, 6, 8, -1, 0));
@@ -187,8 +187,8 @@ TEST(ManyColours, ReducesFaithfullyToAFullPalette) {
   ASSERT_EQ("", DecodeBmp(dir.File("photo.bmp"), &reduced));
   ASSERT_EQ("", DecodeBmp(dir.File("true.bmp"), &full));
   std::vector<Rgb> want;
-  for (uint32_t y = 0; y < spec.height; ++y)
-    for (uint32_t x = 0; x < spec.width; ++x)
+  for (uint32_t y = 0; y < layout.height; ++y)
+    for (uint32_t x = 0; x < layout.width; ++x)
       want.push_back(
           Rgb{uint8_t(Photo(x, y, 0)), uint8_t(Photo(x, y, 1)), uint8_t(Photo(x, y, 2))});
   EXPECT_EQ(want, full.pixels);  // 24 bits keep everything
@@ -200,13 +200,13 @@ TEST(SaveDepths, EachDepthDecodesToTheLoadedColours) {
   TempDir dir;
   // Two colours fit every depth exactly; sixteen fit 4 and 8 bits.
   for (unsigned colours : {2u, 16u}) {
-    TiffSpec spec = Spec(8, 3, PHOTOMETRIC_RGB, COMPRESSION_NONE);
-    spec.width = 61;  // rows that need padding at every depth
+    TiffLayout layout = Layout(8, 3, PHOTOMETRIC_RGB, COMPRESSION_NONE);
+    layout.width = 61;  // rows that need padding at every depth
     auto sample = [&](uint32_t x, uint32_t y, uint32_t k) {
       const Rgb c = kScreen[Index(x, y, colours)];
       return uint32_t(k == 0 ? c.r : k == 1 ? c.g : c.b);
     };
-    ASSERT_EQ("", WriteTiff(dir.File("in.tif"), spec, sample));
+    ASSERT_EQ("", WriteTiff(dir.File("in.tif"), layout, sample));
     ImgBitmap bitmap;
     ASSERT_EQ(IMG_SUCCESS, ImgLoadBitmap(dir.File("in.tif").c_str(), &bitmap, 0, 0, 0));
     for (int bpp : {1, 4, 8, 24}) {
@@ -219,10 +219,10 @@ TEST(SaveDepths, EachDepthDecodesToTheLoadedColours) {
       // And our own loader reads back what it wrote.
       ImgBitmap again;
       ASSERT_EQ(IMG_SUCCESS, ImgLoadBitmap(out.c_str(), &again, 24, IMG_ORDER_RGB, 0));
-      for (uint32_t y = 0; y < spec.height; ++y)
-        for (uint32_t x = 0; x < spec.width; ++x) {
+      for (uint32_t y = 0; y < layout.height; ++y)
+        for (uint32_t x = 0; x < layout.width; ++x) {
           const Rgb want = kScreen[Index(x, y, colours)];
-          ASSERT_EQ(want, bmp.pixels[y * spec.width + x]) << bpp << " bpp at " << x << "," << y;
+          ASSERT_EQ(want, bmp.pixels[y * layout.width + x]) << bpp << " bpp at " << x << "," << y;
           const uint8_t* p = again.Bits + y * again.Stride + 3 * x;
           ASSERT_EQ(want, (Rgb{p[0], p[1], p[2]}));
         }
@@ -234,8 +234,8 @@ TEST(SaveDepths, EachDepthDecodesToTheLoadedColours) {
 
 TEST(SaveDepths, FewerBitsThanColoursStillWritesAValidFile) {
   TempDir dir;
-  TiffSpec spec = Spec(8, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_NONE);
-  ASSERT_EQ("", WriteTiff(dir.File("in.tif"), spec,
+  TiffLayout layout = Layout(8, 1, PHOTOMETRIC_MINISBLACK, COMPRESSION_NONE);
+  ASSERT_EQ("", WriteTiff(dir.File("in.tif"), layout,
                           [](uint32_t x, uint32_t y, uint32_t) { return (x * 9 + y) & 255; }));
   ImgBitmap bitmap;
   ASSERT_EQ(IMG_SUCCESS, ImgLoadBitmap(dir.File("in.tif").c_str(), &bitmap, 0, 0, 0));

@@ -15,9 +15,9 @@ namespace {
 class Save : public ::testing::Test {
  protected:
   void SetUp() override {
-    TiffSpec spec;
-    spec.bps = 8, spec.spp = 3, spec.photometric = PHOTOMETRIC_RGB;
-    ASSERT_EQ("", WriteTiff(dir_.File("in.tif"), spec, [](uint32_t x, uint32_t y, uint32_t k) {
+    TiffLayout layout;
+    layout.bps = 8, layout.spp = 3, layout.photometric = PHOTOMETRIC_RGB;
+    ASSERT_EQ("", WriteTiff(dir_.File("in.tif"), layout, [](uint32_t x, uint32_t y, uint32_t k) {
                 return (x * 40 + y * 3 + k * 90) & 255;
               }));
     ASSERT_EQ(IMG_SUCCESS, ImgLoadBitmap(dir_.File("in.tif").c_str(), &bitmap_, 0, 0, 0));

@@ -7,7 +7,7 @@
 
 namespace imaging_test {
 
-std::string WriteTiff(const std::string& path, const TiffSpec& s, const SampleFn& sample) {
+std::string WriteTiff(const std::string& path, const TiffLayout& s, const SampleFn& sample) {
   TIFF* tif = TIFFOpen(path.c_str(), s.bigEndian ? "wb" : "wl");
   if (!tif) return "cannot create " + path;
   std::unique_ptr<TIFF, void (*)(TIFF*)> guard(tif, [](TIFF* t) { TIFFClose(t); });

@@ -8,7 +8,7 @@
 
 namespace imaging_test {
 
-struct TiffSpec {
+struct TiffLayout {
   uint32_t width = 37, height = 23;
   uint16_t bps = 8, spp = 1;
   uint16_t photometric = 1;  // PHOTOMETRIC_MINISBLACK
@@ -24,11 +24,11 @@ struct TiffSpec {
   std::vector<uint16_t> colormap;  // red, green, blue tables of 1 << bps entries each
 };
 
-// sample(x, y, s) gives sample s of pixel (x, y) at the spec's depth.
+// sample(x, y, s) gives sample s of pixel (x, y) at the layout's depth.
 using SampleFn = std::function<uint32_t(uint32_t x, uint32_t y, uint32_t s)>;
 
 // Returns an empty string on success, else what went wrong.
-std::string WriteTiff(const std::string& path, const TiffSpec& spec, const SampleFn& sample);
+std::string WriteTiff(const std::string& path, const TiffLayout& layout, const SampleFn& sample);
 
 // A hand-assembled little-endian 8-bit grey TIFF with one strip, whose tags are given
 // verbatim, so that tests can write what libtiff would refuse to: absurd sizes, bad
