@@ -201,6 +201,17 @@ std::string ToCodePage(std::u16string_view text, bool* usedDefault) {
 
 std::u16string FromCodePage(std::string_view text) { return FromCharset(text, LocaleCharset()); }
 
+bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
 size_t WideLength(const WCHAR* text) {
   size_t n = 0;
   if (text)

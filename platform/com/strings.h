@@ -31,4 +31,6 @@ std::string ToCodePage(std::u16string_view text, bool* usedDefault = nullptr);
 std::u16string FromCodePage(std::string_view text);
 // Length up to the first zero of a UTF-16 text; 0 for null.
 size_t WideLength(const WCHAR* text);
+// Equal but for the case of ASCII letters: keywords, value names, GUID texts.
+bool EqualsIgnoreAsciiCase(std::string_view a, std::string_view b);
 }  // namespace com

@@ -7,6 +7,7 @@
 #include "com/errorinfo.h"
 #include "com/ptr.h"
 #include "com/registry.h"
+#include "com/strings.h"
 #include "com/typelib.h"
 
 namespace {
@@ -29,15 +30,6 @@ std::string Hex(unsigned v) {
 std::string VersionText(WORD major, WORD minor) { return Hex(major) + "." + Hex(minor); }
 
 std::string LibKey(REFGUID libid) { return "HKCR\\TypeLib\\" + com::GuidToString(libid); }
-
-bool SameText(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
 
 HRESULT RegistryFailure(LONG rc) {
   return com::SetError(TYPE_E_REGISTRYACCESS, "cannot write the type library registration: " +
@@ -182,7 +174,8 @@ HRESULT UnRegisterTypeLib(REFGUID libid, WORD major, WORD minor, LCID lcid, SYSK
   check(ListSubkeys(key, &rest));
   bool otherLocale = false;
   for (const auto& s : rest)
-    if (!SameText(s, "FLAGS") && !SameText(s, "HELPDIR")) otherLocale = true;
+    if (!com::EqualsIgnoreAsciiCase(s, "FLAGS") && !com::EqualsIgnoreAsciiCase(s, "HELPDIR"))
+      otherLocale = true;
   if (!otherLocale) {
     check(DeleteTree(key));
     // Interfaces registered for this version of this library, and only what was written.
@@ -191,9 +184,11 @@ HRESULT UnRegisterTypeLib(REFGUID libid, WORD major, WORD minor, LCID lcid, SYSK
       for (const auto& iid : iids) {
         std::string ik = "HKCR\\Interface\\" + iid;
         std::string owner, ver;
-        if (GetText(ik + "\\TypeLib", "", &owner) != ERROR_SUCCESS || !SameText(owner, libidText))
+        if (GetText(ik + "\\TypeLib", "", &owner) != ERROR_SUCCESS ||
+            !com::EqualsIgnoreAsciiCase(owner, libidText))
           continue;
-        if (GetText(ik + "\\TypeLib", "Version", &ver) != ERROR_SUCCESS || !SameText(ver, version))
+        if (GetText(ik + "\\TypeLib", "Version", &ver) != ERROR_SUCCESS ||
+            !com::EqualsIgnoreAsciiCase(ver, version))
           continue;
         check(DeleteTree(ik + "\\TypeLib"));
         check(DeleteTree(ik + "\\ProxyStubClsid"));

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "com/guid.h"
+#include "com/strings.h"
 
 namespace com::server {
 namespace {
@@ -21,15 +22,6 @@ struct SyntaxError {
   int line;
   std::string message;
 };
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
 
 class Lexer {
  public:
@@ -132,7 +124,7 @@ class Lexer {
       } else {
         const std::string* value = nullptr;
         for (const auto& [n, v] : subs_)
-          if (EqualsNoCase(n, name)) value = &v;
+          if (com::EqualsIgnoreAsciiCase(n, name)) value = &v;
         if (!value) throw SyntaxError{line, "unknown substitution %" + std::string(name) + "%"};
         out += *value;
       }
@@ -157,9 +149,11 @@ class Parser {
     while (tok_.kind != Token::Kind::End) {
       if (tok_.kind != Token::Kind::Word) Fail("expected a root key such as HKCR");
       ScriptRoot root;
-      if (EqualsNoCase(tok_.text, "HKCR") || EqualsNoCase(tok_.text, "HKEY_CLASSES_ROOT"))
+      if (com::EqualsIgnoreAsciiCase(tok_.text, "HKCR") ||
+          com::EqualsIgnoreAsciiCase(tok_.text, "HKEY_CLASSES_ROOT"))
         root.root = "HKCR";
-      else if (EqualsNoCase(tok_.text, "HKCU") || EqualsNoCase(tok_.text, "HKEY_CURRENT_USER"))
+      else if (com::EqualsIgnoreAsciiCase(tok_.text, "HKCU") ||
+               com::EqualsIgnoreAsciiCase(tok_.text, "HKEY_CURRENT_USER"))
         root.root = "HKCU";
       else
         Fail("unknown root key '" + tok_.text + "'");
@@ -186,7 +180,8 @@ class Parser {
   }
 
   bool IsKeyword(std::string_view word) const {
-    return tok_.kind == Token::Kind::Word && !tok_.quoted && EqualsNoCase(tok_.text, word);
+    return tok_.kind == Token::Kind::Word && !tok_.quoted &&
+           com::EqualsIgnoreAsciiCase(tok_.text, word);
   }
 
   std::string Name(const char* what) {

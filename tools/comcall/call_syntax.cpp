@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "com/safearray.h"
+#include "com/strings.h"
 
 namespace comcall {
 
@@ -15,15 +16,6 @@ namespace {
 std::string Trim(const std::string& s) {
   size_t b = s.find_first_not_of(" \t"), e = s.find_last_not_of(" \t");
   return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
-}
-
-bool EqualsNoCase(const std::string& a, const char* b) {
-  size_t i = 0;
-  for (; i < a.size() && b[i]; ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return i == a.size() && !b[i];
 }
 
 // Splits at top-level commas; commas inside quotes belong to the text.
@@ -83,8 +75,8 @@ com::Variant ParseValue(const std::string& raw) {
     }
     return com::Variant::FromText(std::string_view(text));
   }
-  if (EqualsNoCase(t, "true")) return com::Variant::FromBool(true);
-  if (EqualsNoCase(t, "false")) return com::Variant::FromBool(false);
+  if (com::EqualsIgnoreAsciiCase(t, "true")) return com::Variant::FromBool(true);
+  if (com::EqualsIgnoreAsciiCase(t, "false")) return com::Variant::FromBool(false);
   const char* s = t.c_str();
   char* end = nullptr;
   errno = 0;

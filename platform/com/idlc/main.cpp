@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 
+#include "com/build_tool_files.h"
 #include "header_writer.h"
 #include "idl_parser.h"
 
@@ -13,25 +14,6 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: idlc FILE.idl [--header OUT.h] [--tlb OUT.tlb] [--source OUT.cpp --symbol NAME]\n";
-
-bool ReadFile(const std::string& path, std::string* out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream s;
-  s << in.rdbuf();
-  *out = s.str();
-  return true;
-}
-
-// Written through a temporary and renamed, so a failed run leaves no half file behind.
-bool WriteFile(const std::string& path, const std::string& data) {
-  std::string tmp = path + ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    if (!out || !out.write(data.data(), static_cast<std::streamsize>(data.size()))) return false;
-  }
-  return std::rename(tmp.c_str(), path.c_str()) == 0;
-}
 
 }  // namespace
 
@@ -71,7 +53,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::string text;
-  if (!ReadFile(input, &text)) {
+  if (!buildtool::ReadFile(input, &text)) {
     std::cerr << "idlc: cannot read " << input << "\n";
     return 1;
   }
@@ -83,15 +65,15 @@ int main(int argc, char** argv) {
   }
   std::vector<uint8_t> bytes = com::tlb::Serialize(lib);
   std::string name = input.substr(input.find_last_of('/') + 1);
-  if (!header.empty() && !WriteFile(header, idlc::WriteHeader(lib, name))) {
+  if (!header.empty() && !buildtool::WriteFile(header, idlc::WriteHeader(lib, name))) {
     std::cerr << "idlc: cannot write " << header << "\n";
     return 1;
   }
-  if (!tlb.empty() && !WriteFile(tlb, std::string(bytes.begin(), bytes.end()))) {
+  if (!tlb.empty() && !buildtool::WriteFile(tlb, std::string(bytes.begin(), bytes.end()))) {
     std::cerr << "idlc: cannot write " << tlb << "\n";
     return 1;
   }
-  if (!source.empty() && !WriteFile(source, idlc::WriteEmbeddedSource(bytes, symbol))) {
+  if (!source.empty() && !buildtool::WriteFile(source, idlc::WriteEmbeddedSource(bytes, symbol))) {
     std::cerr << "idlc: cannot write " << source << "\n";
     return 1;
   }

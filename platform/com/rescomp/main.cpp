@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "com/build_tool_files.h"
 #include "resource_script.h"
 
 namespace {
@@ -26,15 +27,6 @@ std::string EscapeDep(const std::string& p) {
     o += c;
   }
   return o;
-}
-
-bool WriteFile(const std::string& path, const std::string& data) {
-  std::string tmp = path + ".tmp";
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    if (!out || !out.write(data.data(), static_cast<std::streamsize>(data.size()))) return false;
-  }
-  return std::rename(tmp.c_str(), path.c_str()) == 0;
 }
 
 }  // namespace
@@ -73,14 +65,14 @@ int main(int argc, char** argv) {
     std::cerr << error << "\n";
     return 1;
   }
-  if (!WriteFile(output, rescomp::WriteSource(script))) {
+  if (!buildtool::WriteFile(output, rescomp::WriteSource(script))) {
     std::cerr << "rescomp: cannot write " << output << "\n";
     return 1;
   }
   if (!depfile.empty()) {
     std::string d = EscapeDep(output) + ":";
     for (const auto& f : script.inputs) d += " " + EscapeDep(f);
-    if (!WriteFile(depfile, d + "\n")) {
+    if (!buildtool::WriteFile(depfile, d + "\n")) {
       std::cerr << "rescomp: cannot write " << depfile << "\n";
       return 1;
     }
