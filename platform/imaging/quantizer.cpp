@@ -166,7 +166,7 @@ void ChoosePalette(const std::vector<WeightedColour>& points, unsigned maxColour
   }
 
   // Weighted k-means rounds from the median-cut centres.
-  constexpr int kRounds = 2;
+  constexpr int kRounds = 4;
   std::vector<Sums> sums(k);
   for (int round = 0; round <= kRounds; ++round) {
     if (round > 0) {
