@@ -1,6 +1,6 @@
 // Colour reduction for images with more colours than the output palette holds.
 //
-// Pixels are counted into a 6-6-6 bit histogram that also sums the exact colours of each
+// Pixels are counted into a 5-6-5 bit histogram that also sums the exact colours of each
 // cell; the cells' mean colours seed a variance-driven median cut, which a few weighted
 // k-means rounds then refine. Each cell maps to its nearest palette entry, so mapping a
 // pixel is a single table lookup. No dithering: it costs fidelity (PSNR) and time.
@@ -26,9 +26,9 @@ void ChoosePalette(const std::vector<WeightedColour>& points, unsigned maxColour
                    std::vector<ImgRgbQuad>& palette, std::vector<uint8_t>& assignment);
 
 // Histogram cell of a colour.
-constexpr unsigned kCellCount = 1u << 18;
+constexpr unsigned kCellCount = 1u << 16;
 inline unsigned CellOf(unsigned r, unsigned g, unsigned b) {
-  return ((r >> 2) << 12) | ((g >> 2) << 6) | (b >> 2);
+  return ((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3);
 }
 
 // Reduces a 24-bit image: fills palette and a per-cell lookup table (kCellCount entries)
